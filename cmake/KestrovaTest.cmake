@@ -1,0 +1,33 @@
+# kestrova_add_test(NAME SOURCES a.cpp ... LIBS lib ... [PORT_8000] [GUI] [ENVIRONMENT K=V ...])
+# One QtTest suite under CTest, headless by default. PORT_8000 marks suites
+# that listen on port 8000, so that CTest never runs two of them at once.
+function(kestrova_add_test NAME)
+  cmake_parse_arguments(T "PORT_8000" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  add_executable(${NAME} ${T_SOURCES})
+  target_include_directories(${NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support
+                                             ${PROJECT_BINARY_DIR}/tests)
+  target_link_libraries(${NAME} PRIVATE ${T_LIBS} Qt5::Test kestrova_test_support)
+  add_test(NAME ${NAME} COMMAND ${NAME})
+  set(env QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 ${T_ENVIRONMENT})
+  set_tests_properties(${NAME} PROPERTIES ENVIRONMENT "${env}")
+  if(T_TIMEOUT)
+    set_tests_properties(${NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endif()
+  if(T_PORT_8000)
+    set_tests_properties(${NAME} PROPERTIES RESOURCE_LOCK port_8000)
+  endif()
+endfunction()
+
+# kestrova_add_script_test(NAME COMMAND ... [PORT_8000] [TIMEOUT s])
+# An end-to-end test driven by a script that runs the real programs.
+function(kestrova_add_script_test NAME)
+  cmake_parse_arguments(T "PORT_8000" "TIMEOUT" "COMMAND;ENVIRONMENT" ${ARGN})
+  add_test(NAME ${NAME} COMMAND ${T_COMMAND})
+  set_tests_properties(${NAME} PROPERTIES ENVIRONMENT "LC_ALL=C.UTF-8;${T_ENVIRONMENT}")
+  if(T_TIMEOUT)
+    set_tests_properties(${NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endif()
+  if(T_PORT_8000)
+    set_tests_properties(${NAME} PROPERTIES RESOURCE_LOCK port_8000)
+  endif()
+endfunction()

@@ -1,0 +1,115 @@
+#include "hub_utilities.h"
+
+#include "network.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace {
+
+bool is_directory(const char* file_name)
+{
+    struct stat info {};
+    return ::stat(file_name, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+void read_hub_networks(std::vector<Network*>* networks)
+{
+    // A folder opens like a file on POSIX and then reads as nothing; treat it
+    // as the unreadable registry it is.
+    std::ifstream file;
+    if (!is_directory(registry_file_name))
+        file.open(registry_file_name);
+    if (!file.is_open()) {
+        std::cerr << "Impossible d'ouvrir le fichier JSON." << std::endl;
+        return;
+    }
+
+    std::string line;
+    for (long number = 1; std::getline(file, line); ++number) {
+        std::cout << line << std::endl;
+        Network* network = split_hub_networks_file(line);
+        if (!network) {
+            std::cerr << "Ligne " << number << " de " << registry_file_name
+                      << " ignorée : il faut un nom et un chemin, chacun suivi de « | »."
+                      << std::endl;
+            continue;
+        }
+        networks->push_back(network);
+    }
+}
+
+Network* split_hub_networks_file(std::string line)
+{
+    std::vector<std::string> fields;
+    std::string::size_type start = 0;
+    for (std::string::size_type i = 0; i < line.size() && fields.size() < 2; ++i) {
+        if (line[i] != '|')
+            continue;
+        fields.push_back(line.substr(start, i - start));
+        start = i + 1;
+    }
+    if (fields.size() < 2)
+        return nullptr;
+#ifdef KESTROVA_WINDOWS_BUILD
+    return new Network(fields[0], fields[1]);
+#else
+    return new Network(fields[0], fields[1], std::string());
+#endif
+}
+
+std::string exec_cmd(std::string command)
+{
+    std::string result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        std::cout << "Oh Oh";
+        throw std::runtime_error("Erreur lors de l'exécution de la commande.");
+    }
+    char buffer[128];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        result.append(buffer, std::strlen(buffer));
+    if (!result.empty() && result.back() == '\n')
+        result.pop_back();
+    ::pclose(pipe);
+    return result;
+}
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    std::string line;
+    while (std::getline(stream, line))
+        lines.push_back(line);
+    return lines;
+}
+
+std::string getIp()
+{
+    return exec_cmd("ifconfig | grep 'inet ' | grep -v '127.0.0.1' | awk '{print $2}' | tail -n 1");
+}
+
+std::string shell_quote(const std::string& argument)
+{
+    static const char safe[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789@%+=:,./_-";
+    if (!argument.empty() && argument.find_first_not_of(safe) == std::string::npos)
+        return argument;
+    std::string quoted = "'";
+    for (char c : argument) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    quoted += '\'';
+    return quoted;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+// One hub network: a Django project on this computer or, in the Linux build's
+// client window, a hub server found on the local network.
+class Network
+{
+public:
+    Network();
+#ifdef KESTROVA_WINDOWS_BUILD
+    Network(std::string name, std::string path);
+#else
+    Network(std::string name, std::string path, std::string address);
+#endif
+
+    // Starts the project's development server; always 0.
+    int launch();
+    // 1 when the development server answers on port 8000, else 0.
+    int is_launched();
+
+    std::string name;
+    std::string path;
+#ifndef KESTROVA_WINDOWS_BUILD
+    std::string address;
+#endif
+    int port = 8000;
+};

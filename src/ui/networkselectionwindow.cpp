@@ -1,0 +1,270 @@
+#include "networkselectionwindow.h"
+
+#include "example_host.h"
+#include "hub_utilities.h"
+#include "network.h"
+#include "screen_parts.h"
+
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLinearGradient>
+#include <QMovie>
+#include <QPalette>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSignalMapper>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cerrno>
+#include <ctime>
+#include <iostream>
+#include <stdexcept>
+
+namespace {
+
+#ifndef KESTROVA_WINDOWS_BUILD
+void sleep_two_seconds()
+{
+    timespec remaining {2, 0};
+    while (::nanosleep(&remaining, &remaining) == -1 && errno == EINTR) {
+    }
+}
+#endif
+
+} // namespace
+
+NetworkSelectionWindow::NetworkSelectionWindow(QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle("Accueil Kestrova");
+    main_mode();
+    setFixedSize(800, 400);
+}
+
+NetworkSelectionWindow::~NetworkSelectionWindow()
+{
+    free_networks();
+}
+
+void NetworkSelectionWindow::free_networks()
+{
+    for (Network* network : networks)
+        delete network;
+    networks.clear();
+}
+
+void NetworkSelectionWindow::main_mode()
+{
+    setStyleSheet(" background: #fff;");
+
+    auto* main_layout = new QVBoxLayout();
+    auto* row = new QWidget();
+    auto* row_layout = new QHBoxLayout(row);
+
+    auto* picture = new QLabel();
+    picture->setPixmap(QPixmap("img/people.jpeg"));
+    picture->setScaledContents(true);
+    picture->setFixedSize(400, 328);
+
+    auto* column = new QWidget();
+    auto* column_layout = new QVBoxLayout(column);
+
+    auto* banner = new QLabel(
+        "<div><span style='font-size:60px;'> Kestrova </span></div> <div "
+        "style='margin-top:1px;text-align:center;'> Modernisez la Gestion de vos ressources ");
+    banner->setWordWrap(true);
+
+    auto* network_box = new QWidget();
+    auto* network_box_layout = new QVBoxLayout(network_box);
+    network_box_layout->addWidget(
+        new QLabel("<div style='color:blue;'><b> + Creer un Nouveau Reseau </b></div>"));
+    network_box_layout->addWidget(new QLabel("<div>Reseaux disponibles </div>"));
+
+    // Each main screen lists the registry as it is now, once.
+    free_networks();
+    read_hub_networks(&networks);
+
+    auto* mapper = new QSignalMapper(this);
+    for (std::size_t i = 0; i < networks.size(); ++i) {
+        auto* button = new QPushButton(utf8(networks[i]->name));
+        connect(button, SIGNAL(clicked()), mapper, SLOT(map()));
+        mapper->setMapping(button, static_cast<int>(i));
+        std::cout << i + 1 << "\n";
+        button->setProperty("class", "net-btn");
+        network_box_layout->addWidget(button);
+    }
+    std::cout.flush();
+    connect(mapper, SIGNAL(mapped(int)), this, SLOT(fuck_tho(int)));
+
+    column_layout->addWidget(banner);
+    column_layout->addWidget(network_box);
+    row_layout->addWidget(picture);
+    row_layout->addWidget(column);
+    main_layout->addWidget(row);
+    setLayout(main_layout);
+}
+
+void NetworkSelectionWindow::clean_screen()
+{
+    remove_layouts(nullptr);
+}
+
+void NetworkSelectionWindow::remove_layouts(QWidget*)
+{
+    remove_screen(this);
+}
+
+void NetworkSelectionWindow::loading_mode()
+{
+    auto* animation = new QLabel();
+    auto* movie = new QMovie("img/loading.gif", QByteArray(), animation);
+    auto* text = new QLabel(
+        "<div style='font-size:25px;text-align:center;'>Mise en place de "
+        "l'environnement...</div> <div> Demarrage du Serveur");
+
+    animation->setScaledContents(true);
+    animation->setFixedSize(300, 200);
+    movie->setScaledSize(animation->size());
+
+    auto* loading_layout = new QHBoxLayout();
+    loading_layout->addWidget(animation);
+    loading_layout->addWidget(text);
+    setLayout(loading_layout);
+
+    animation->setMovie(movie);
+    movie->start();
+}
+
+void NetworkSelectionWindow::switch_to_network(Network* network)
+{
+    remove_layouts(nullptr);
+    loading_mode();
+    network->launch();
+    if (!network->is_launched()) {
+        std::cerr << "Le serveur du réseau « " << network->name
+                  << " » ne répond pas sur le port 8000 : le démarrage a échoué." << std::endl;
+        return;
+    }
+    sleep_two_seconds();
+    remove_layouts(nullptr);
+    const std::string address = "http://" + getIp() + ":8000";
+    QDesktopServices::openUrl(QUrl(utf8(address), QUrl::TolerantMode));
+    network_started_mode(network);
+}
+
+void NetworkSelectionWindow::network_started_mode(Network*)
+{
+    setStyleSheet("");
+
+    QPalette palette;
+    QLinearGradient gradient(0, 0, 0, height());
+    gradient.setColorAt(0, QColor("#0072c6"));
+    gradient.setColorAt(0, QColor("#3399ff"));
+    palette.setBrush(QPalette::Window, QBrush(gradient));
+    setAutoFillBackground(true);
+    setPalette(palette);
+
+    auto* panel_layout = new QVBoxLayout(this);
+    panel_layout->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    panel_layout->setSpacing(20);
+
+#ifdef KESTROVA_WINDOWS_BUILD
+    QLabel* animation = animation_label("img/fuseum.gif", 130, 130);
+#else
+    QLabel* animation = animation_label("fuseum.gif", 130, 130);
+#endif
+    auto* animation_row = new QWidget();
+    auto* animation_row_layout = new QHBoxLayout(animation_row);
+    animation_row_layout->addWidget(animation);
+    animation_row_layout->setAlignment(Qt::AlignCenter);
+    panel_layout->addWidget(animation_row);
+
+    auto* title = new QLabel("Votre Serveur est Pret");
+    title->setStyleSheet("color: white;");
+    title->setAlignment(Qt::AlignCenter);
+    panel_layout->addWidget(title);
+
+    auto* open_space = new QPushButton("Acceder a mon Espace");
+    open_space->setStyleSheet("QPushButton { background-color: white; color: #0072c6; padding: "
+                              "10px 20px; border: none; border-radius: 5px; }");
+    auto* stop = new QPushButton("Arreter le Serveur");
+    stop->setStyleSheet("QPushButton { background-color: red; color: white; padding: 10px 20px; "
+                        "border: none; border-radius: 5px; }");
+    auto* buttons_layout = new QHBoxLayout();
+    auto* buttons = new QWidget();
+    buttons_layout->addWidget(open_space);
+    buttons_layout->addWidget(stop);
+    buttons->setLayout(buttons_layout);
+    panel_layout->addWidget(buttons);
+#ifdef KESTROVA_WINDOWS_BUILD
+    connect(stop, &QPushButton::clicked, this, &NetworkSelectionWindow::stop_network);
+#endif
+
+    const QString details =
+        QString("<div style='margin-bottom:10px;color:white;'> <b> Reseau : </b> Les Lumieres de "
+                "Tavoule </div>")
+        + "<div style='margin-bottom:10px;color:white;'> <b> Adresse : </b> "
+        + example_host_address + " </div>"
+        + "<div style='margin-bottom:10px;color:white;'> <b> Port : </b> 8000 </div>";
+    panel_layout->addWidget(new QLabel(details));
+
+    setWindowTitle("Kestrova : Les Lumieres de Tavoule");
+}
+
+void NetworkSelectionWindow::new_network_mode()
+{
+    setStyleSheet(" background: #fff;");
+
+    auto* form_screen = new QVBoxLayout();
+    form_screen->addWidget(new QLabel("<a href='#'>Retour a la Selection</a> "));
+    form_screen->addWidget(
+        new QLabel(" <div style='font-size:30px;font-weight:bold;'> Nouveau Reseau </div>"));
+
+    const char* const labels[] = {
+        "Nom du Réseau :               ",
+        "Chemin d'Acces :              ",
+        "Pseudo de l'Administrateur :  ",
+        "Mot de Passe de l'Administrateur : ",
+        "Confirmation de Mot de Passe : ",
+    };
+    QLineEdit* fields[5];
+    for (QLineEdit*& field : fields)
+        field = new QLineEdit();
+
+    auto* form = new QWidget();
+    auto* grid = new QGridLayout(form);
+    for (int row = 1; row <= 5; ++row) {
+        grid->addWidget(new QLabel(QString::fromUtf8(labels[row - 1])), row, 1);
+        grid->addWidget(fields[row - 1], row, 2);
+    }
+    auto* save = new QPushButton("Enregistrer le Reseau");
+    save->setStyleSheet("background:#333;color:#fff;margin-top:15px;padding:5px;");
+    grid->addWidget(save, 6, 2);
+
+    form_screen->addWidget(form);
+    setLayout(form_screen);
+}
+
+void NetworkSelectionWindow::fuck_tho(int n)
+{
+    // A command pipe that cannot be opened must not end the program: report
+    // it and offer the network list again.
+    try {
+        switch_to_network(networks[static_cast<std::size_t>(n)]);
+    } catch (const std::runtime_error& error) {
+        std::cerr << "Le démarrage du réseau a échoué : " << error.what() << std::endl;
+        remove_layouts(nullptr);
+        main_mode();
+    }
+}
+
+void NetworkSelectionWindow::testBtn()
+{
+    auto* button = qobject_cast<QPushButton*>(sender());
+    (void)button;
+    std::cout << "dsdsd" << std::flush;
+}

@@ -1,0 +1,248 @@
+#include "djangomanager.h"
+#include "hub_utilities.h"
+#include "network.h"
+#include "server_commands.h"
+#include "test_support.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <iostream>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const QString host = "127.0.0.2";
+
+// Sends the standard error stream of this process, children included, to a
+// file for the object's life.
+class ErrorToFile
+{
+public:
+    explicit ErrorToFile(const QString& path)
+    {
+        std::cerr.flush();
+        saved = ::dup(STDERR_FILENO);
+        const int fd = ::open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+    }
+    ~ErrorToFile()
+    {
+        std::cerr.flush();
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    }
+
+private:
+    int saved = -1;
+};
+
+QStringList wait_for_lines(const QString& path, int count)
+{
+    QStringList lines;
+    for (int i = 0; i < 100; ++i) {
+        lines = QString::fromUtf8(kt::read_file(path)).split('\n', Qt::SkipEmptyParts);
+        if (lines.size() >= count)
+            break;
+        QThread::msleep(50);
+    }
+    return lines;
+}
+
+bool no_zombie_left()
+{
+    for (int i = 0; i < 100; ++i) {
+        if (kt::zombie_children().isEmpty())
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+} // namespace
+
+class TestServerControl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void command_texts_data();
+    void command_texts();
+    void hostile_paths_run_nothing_but_the_server_data();
+    void hostile_paths_run_nothing_but_the_server();
+
+    void launch_opens_a_terminal_on_the_lan_address();
+    void launch_without_terminal_is_silent_and_leaves_no_zombie();
+    void django_manager_reports_the_terminal_it_started();
+    void django_manager_reports_a_missing_terminal();
+
+    void probe_sees_a_listener();
+    void probe_waits_for_a_server_that_comes_up_late();
+    void probe_gives_up_without_server();
+};
+
+void TestServerControl::command_texts_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("launch");
+    QTest::addColumn<QString>("manager");
+    QTest::newRow("plain path")
+        << "hubs/lumieres" << "cd hubs/lumieres && python3 manage.py runserver 127.0.0.2:8000 ; exec bash"
+        << "cd hubs/lumieres && python3 manage.py runserver; exec bash";
+    QTest::newRow("blank")
+        << "mes hubs/un" << "cd 'mes hubs/un' && python3 manage.py runserver 127.0.0.2:8000 ; exec bash"
+        << "cd 'mes hubs/un' && python3 manage.py runserver; exec bash";
+    QTest::newRow("quote") << "l'hub" << "cd 'l'\\''hub' && python3 manage.py runserver 127.0.0.2:8000 ; exec bash"
+                           << "cd 'l'\\''hub' && python3 manage.py runserver; exec bash";
+    QTest::newRow("leading dash") << "-x" << "cd ./-x && python3 manage.py runserver 127.0.0.2:8000 ; exec bash"
+                                  << "cd ./-x && python3 manage.py runserver; exec bash";
+}
+
+void TestServerControl::command_texts()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, launch);
+    QFETCH(QString, manager);
+    QCOMPARE(QString::fromStdString(launch_command(path.toStdString(), "127.0.0.2:8000")), launch);
+    QCOMPARE(QString::fromStdString(django_manager_command(path.toStdString())), manager);
+}
+
+void TestServerControl::hostile_paths_run_nothing_but_the_server_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("blank") << QByteArray("mes hubs");
+    QTest::newRow("semicolon") << QByteArray("x; touch marker");
+    QTest::newRow("and") << QByteArray("x && touch marker");
+    QTest::newRow("or") << QByteArray("nowhere || touch marker");
+    QTest::newRow("pipe") << QByteArray("x | touch marker");
+    QTest::newRow("background") << QByteArray("x & touch marker");
+    QTest::newRow("redirection") << QByteArray("x > marker");
+    QTest::newRow("substitution") << QByteArray("$(touch marker)");
+    QTest::newRow("backquotes") << QByteArray("`touch marker`");
+    QTest::newRow("single quotes") << QByteArray("x'; touch marker; '");
+    QTest::newRow("double quotes") << QByteArray("x\"; touch marker; \"");
+    QTest::newRow("line feed") << QByteArray("x\ntouch marker");
+    QTest::newRow("IFS") << QByteArray("x;touch${IFS}marker");
+    QTest::newRow("glob") << QByteArray("*");
+    QTest::newRow("leading dash") << QByteArray("-P");
+}
+
+void TestServerControl::hostile_paths_run_nothing_but_the_server()
+{
+    QFETCH(QByteArray, path);
+    kt::WorkDir dir;
+    // The folder exists, whatever characters it holds, so the server command
+    // must run inside it and nothing else may run at all.
+    QVERIFY(QDir().mkpath(dir.file(QString::fromUtf8(path))));
+    kt::StandIns stand_ins;
+    stand_ins.add("python3", "#!/bin/sh\npwd > '" + dir.file("pwd").toLocal8Bit() + "'\necho \"$@\" > '"
+                                 + dir.file("args").toLocal8Bit() + "'\n");
+    const std::string command = launch_command(path.toStdString(), "127.0.0.2:8000");
+    exec_cmd("bash -c " + shell_quote(command) + " </dev/null");
+    QVERIFY2(!QFile::exists(dir.file("marker")), command.c_str());
+    QCOMPARE(QString::fromUtf8(kt::read_file(dir.file("pwd"))),
+             QDir(dir.file(QString::fromUtf8(path))).canonicalPath() + "\n");
+    QCOMPARE(kt::read_file(dir.file("args")), QByteArray("manage.py runserver 127.0.0.2:8000\n"));
+}
+
+void TestServerControl::launch_opens_a_terminal_on_the_lan_address()
+{
+    kt::WorkDir dir;
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.add("gnome-terminal", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + dir.file("args").toLocal8Bit() + "'\n");
+    Network network("Lumieres", "mes hubs/lumieres", "");
+    QCOMPARE(network.launch(), 0);
+    const QStringList args = wait_for_lines(dir.file("args"), 4);
+    QCOMPARE(args, QStringList({"--", "bash", "-c",
+                                "cd 'mes hubs/lumieres' && python3 manage.py runserver 127.0.0.2:8000 ; exec bash"}));
+    QVERIFY(no_zombie_left());
+}
+
+void TestServerControl::launch_without_terminal_is_silent_and_leaves_no_zombie()
+{
+    kt::WorkDir dir;
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    for (const char* tool : {"sh", "cat", "grep", "awk", "tail"})
+        stand_ins.link_system_tool(tool);
+    const QByteArray saved_path = qgetenv("PATH");
+    qputenv("PATH", stand_ins.path().toLocal8Bit());
+    Network network("n", "p", "");
+    {
+        ErrorToFile err(dir.file("err"));
+        QCOMPARE(network.launch(), 0);
+        QVERIFY(no_zombie_left());
+    }
+    qputenv("PATH", saved_path);
+    QCOMPARE(kt::read_file(dir.file("err")), QByteArray());
+}
+
+void TestServerControl::django_manager_reports_the_terminal_it_started()
+{
+    kt::WorkDir dir;
+    kt::StandIns stand_ins;
+    stand_ins.add("gnome-terminal", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + dir.file("args").toLocal8Bit() + "'\n");
+    kt::StreamCapture out(std::cout);
+    DjangoManager manager;
+    QCOMPARE(manager.launch("hubs/un"), 0);
+    const QString said = QString::fromStdString(out.text());
+    QVERIFY2(QRegularExpression("^Le serveur Django a été lancé dans un nouveau terminal \\(PID [0-9]+\\)\\.\n$")
+                 .match(said)
+                 .hasMatch(),
+             qPrintable(said));
+    QCOMPARE(wait_for_lines(dir.file("args"), 4),
+             QStringList({"--", "bash", "-c", "cd hubs/un && python3 manage.py runserver; exec bash"}));
+    QVERIFY(no_zombie_left());
+}
+
+void TestServerControl::django_manager_reports_a_missing_terminal()
+{
+    kt::WorkDir dir;
+    kt::StandIns stand_ins;
+    const QByteArray saved_path = qgetenv("PATH");
+    qputenv("PATH", stand_ins.path().toLocal8Bit());
+    {
+        ErrorToFile err(dir.file("err"));
+        kt::StreamCapture out(std::cout);
+        QCOMPARE(DjangoManager().launch("hubs/un"), 0);
+        QVERIFY(no_zombie_left());
+    }
+    qputenv("PATH", saved_path);
+    QCOMPARE(kt::read_file(dir.file("err")), QByteArray("Erreur : impossible de lancer le terminal.\n"));
+}
+
+void TestServerControl::probe_sees_a_listener()
+{
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    kt::Listener listener(host, 8000);
+    QVERIFY(listener.listening());
+    QCOMPARE(Network().is_launched(), 1);
+}
+
+void TestServerControl::probe_waits_for_a_server_that_comes_up_late()
+{
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    std::unique_ptr<kt::Listener> listener;
+    std::thread late([&listener] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        listener = std::make_unique<kt::Listener>(host, 8000);
+    });
+    const int answer = Network().is_launched();
+    late.join();
+    QCOMPARE(answer, 1);
+}
+
+void TestServerControl::probe_gives_up_without_server()
+{
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    QCOMPARE(Network().is_launched(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestServerControl)
+#include "tst_server_control.moc"

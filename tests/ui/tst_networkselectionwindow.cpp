@@ -1,0 +1,403 @@
+#include "example_host.h"
+#include "network.h"
+#include "networkselectionwindow.h"
+#include "test_support.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <iostream>
+
+namespace {
+
+const QString host = "127.0.0.2";
+
+QWidget* widget_at(QLayout* layout, int index)
+{
+    QLayoutItem* item = layout ? layout->itemAt(index) : nullptr;
+    return item ? item->widget() : nullptr;
+}
+
+template <typename T>
+T* item_as(QLayout* layout, int index)
+{
+    return qobject_cast<T*>(widget_at(layout, index));
+}
+
+// The network buttons of a main screen, in layout order.
+QList<QPushButton*> network_buttons(QWidget& window)
+{
+    QWidget* row = widget_at(window.layout(), 0);
+    QWidget* column = row ? widget_at(row->layout(), 1) : nullptr;
+    QWidget* box = column ? widget_at(column->layout(), 1) : nullptr;
+    QList<QPushButton*> buttons;
+    for (int i = 2; box && i < box->layout()->count(); ++i)
+        if (auto* button = item_as<QPushButton>(box->layout(), i))
+            buttons << button;
+    return buttons;
+}
+
+// Stands for the desktop's browser: records each URL and whether the window
+// had a screen at that moment.
+class Browser : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Browser(QWidget* watched = nullptr) : watched(watched)
+    {
+        QDesktopServices::setUrlHandler("http", this, "open");
+    }
+    ~Browser() override { QDesktopServices::unsetUrlHandler("http"); }
+    QWidget* watched;
+    QStringList urls;
+    QList<bool> had_screen;
+
+public slots:
+    void open(const QUrl& url)
+    {
+        urls << url.toString();
+        had_screen << (watched && watched->layout());
+    }
+};
+
+struct Captured
+{
+    kt::StreamCapture out {std::cout};
+    kt::StreamCapture err {std::cerr};
+};
+
+void check_running_server_panel(NetworkSelectionWindow& window)
+{
+    QCOMPARE(window.windowTitle(), QString("Kestrova : Les Lumieres de Tavoule"));
+    QCOMPARE(window.styleSheet(), QString());
+    QVERIFY(window.autoFillBackground());
+    const QBrush background = window.palette().brush(QPalette::Active, QPalette::Window);
+    QVERIFY(background.gradient());
+    QCOMPARE(background.gradient()->stops().size(), 1);
+    QCOMPARE(background.gradient()->stops().first().second, QColor("#3399ff"));
+    QCOMPARE(window.palette().brush(QPalette::Inactive, QPalette::Window), background);
+
+    auto* panel = qobject_cast<QVBoxLayout*>(window.layout());
+    QVERIFY(panel);
+    QCOMPARE(panel->alignment(), Qt::AlignTop | Qt::AlignHCenter);
+    QCOMPARE(panel->spacing(), 20);
+    QCOMPARE(panel->count(), 4);
+
+    QWidget* animation_row = widget_at(panel, 0);
+    auto* animation = item_as<QLabel>(animation_row->layout(), 0);
+    QVERIFY(animation && animation->movie());
+    QCOMPARE(animation->movie()->fileName(), QString("fuseum.gif"));
+    QCOMPARE(animation->size(), QSize(130, 130));
+    QCOMPARE(animation->movie()->scaledSize(), QSize(130, 130));
+    QCOMPARE(animation->alignment(), Qt::AlignCenter);
+
+    auto* title = item_as<QLabel>(panel, 1);
+    QCOMPARE(title->text(), QString("Votre Serveur est Pret"));
+    QCOMPARE(title->styleSheet(), QString("color: white;"));
+    QCOMPARE(title->alignment(), Qt::AlignCenter);
+
+    QWidget* buttons = widget_at(panel, 2);
+    auto* open_space = item_as<QPushButton>(buttons->layout(), 0);
+    auto* stop = item_as<QPushButton>(buttons->layout(), 1);
+    QCOMPARE(open_space->text(), QString("Acceder a mon Espace"));
+    QCOMPARE(open_space->styleSheet(),
+             QString("QPushButton { background-color: white; color: #0072c6; padding: 10px 20px; "
+                     "border: none; border-radius: 5px; }"));
+    QCOMPARE(stop->text(), QString("Arreter le Serveur"));
+    QCOMPARE(stop->styleSheet(),
+             QString("QPushButton { background-color: red; color: white; padding: 10px 20px; "
+                     "border: none; border-radius: 5px; }"));
+
+    QCOMPARE(item_as<QLabel>(panel, 3)->text(),
+             QString("<div style='margin-bottom:10px;color:white;'> <b> Reseau : </b> Les Lumieres de Tavoule </div>"
+                     "<div style='margin-bottom:10px;color:white;'> <b> Adresse : </b> ")
+                 + example_host_address
+                 + " </div><div style='margin-bottom:10px;color:white;'> <b> Port : </b> 8000 </div>");
+}
+
+void check_loading_screen(NetworkSelectionWindow& window)
+{
+    auto* loading = qobject_cast<QHBoxLayout*>(window.layout());
+    QVERIFY(loading);
+    QCOMPARE(loading->count(), 2);
+    auto* animation = item_as<QLabel>(loading, 0);
+    QVERIFY(animation->hasScaledContents());
+    QCOMPARE(animation->size(), QSize(300, 200));
+    QVERIFY(animation->movie());
+    QCOMPARE(animation->movie()->fileName(), QString("img/loading.gif"));
+    QCOMPARE(animation->movie()->scaledSize(), QSize(300, 200));
+    QCOMPARE(item_as<QLabel>(loading, 1)->text(),
+             QString("<div style='font-size:25px;text-align:center;'>Mise en place de l'environnement...</div> "
+                     "<div> Demarrage du Serveur"));
+}
+
+} // namespace
+
+class TestNetworkSelectionWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void main_screen_structure();
+    void one_button_per_network_mapped_by_position();
+    void empty_registry_gives_no_button();
+    void teardown_leaves_no_layout();
+    void slots_and_test_button();
+
+    void pressing_a_button_launches_its_network_and_shows_the_panel();
+    void panel_buttons_do_nothing();
+    void real_hub_starts_and_answers();
+    void failed_start_keeps_the_loading_screen();
+    void command_failure_keeps_the_window_usable();
+};
+
+void TestNetworkSelectionWindow::main_screen_structure()
+{
+    kt::WorkDir dir;
+    kt::write_file("networks.data", "Lumieres|hubs/lumieres|\n");
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+
+    QCOMPARE(window.windowTitle(), QString("Accueil Kestrova"));
+    QCOMPARE(window.minimumSize(), QSize(800, 400));
+    QCOMPARE(window.maximumSize(), QSize(800, 400));
+    QCOMPARE(window.styleSheet(), QString(" background: #fff;"));
+
+    auto* top = qobject_cast<QVBoxLayout*>(window.layout());
+    QVERIFY(top);
+    QCOMPARE(top->count(), 1);
+    QWidget* row = widget_at(top, 0);
+    QVERIFY(qobject_cast<QHBoxLayout*>(row->layout()));
+    auto* picture = item_as<QLabel>(row->layout(), 0);
+    QVERIFY(picture->hasScaledContents());
+    QCOMPARE(picture->minimumSize(), QSize(400, 328));
+    QCOMPARE(picture->maximumSize(), QSize(400, 328));
+
+    QWidget* column = widget_at(row->layout(), 1);
+    auto* banner = item_as<QLabel>(column->layout(), 0);
+    QCOMPARE(banner->text(),
+             QString("<div><span style='font-size:60px;'> Kestrova </span></div> <div "
+                     "style='margin-top:1px;text-align:center;'> Modernisez la Gestion de vos ressources "));
+    QVERIFY(banner->wordWrap());
+    QWidget* box = widget_at(column->layout(), 1);
+    QCOMPARE(item_as<QLabel>(box->layout(), 0)->text(),
+             QString("<div style='color:blue;'><b> + Creer un Nouveau Reseau </b></div>"));
+    QCOMPARE(item_as<QLabel>(box->layout(), 1)->text(), QString("<div>Reseaux disponibles </div>"));
+
+    const QList<QPushButton*> buttons = network_buttons(window);
+    QCOMPARE(buttons.size(), 1);
+    QCOMPARE(buttons[0]->text(), QString("Lumieres"));
+    QCOMPARE(buttons[0]->property("class").toString(), QString("net-btn"));
+    QCOMPARE(buttons[0]->styleSheet(), QString());
+    QCOMPARE(captured.out.text(), std::string("Lumieres|hubs/lumieres|\n1\n"));
+}
+
+void TestNetworkSelectionWindow::one_button_per_network_mapped_by_position()
+{
+    kt::WorkDir dir;
+    kt::write_file("networks.data", "Jumeau|hubs/un|\nR\xc3\xa9seau|hubs/deux|\nJumeau|hubs/trois|\n");
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+
+    const QList<QPushButton*> buttons = network_buttons(window);
+    QCOMPARE(buttons.size(), 3);
+    QCOMPARE(buttons[0]->text(), QString("Jumeau"));
+    QCOMPARE(buttons[1]->text(), QString::fromUtf8("R\xc3\xa9seau"));
+    QCOMPARE(buttons[2]->text(), QString("Jumeau"));
+    const QList<QSignalMapper*> mappers = window.findChildren<QSignalMapper*>();
+    QCOMPARE(mappers.size(), 1);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(mappers[0]->mapping(i), buttons[i]);
+    QCOMPARE(window.networks.size(), std::size_t(3));
+    QCOMPARE(window.networks[2]->path, std::string("hubs/trois"));
+    QVERIFY(QString::fromStdString(captured.out.text()).endsWith("\n1\n2\n3\n"));
+}
+
+void TestNetworkSelectionWindow::empty_registry_gives_no_button()
+{
+    kt::WorkDir dir;
+    kt::write_file("networks.data", "");
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+    QVERIFY(network_buttons(window).isEmpty());
+    QCOMPARE(window.findChildren<QSignalMapper*>().size(), 1);
+    QCOMPARE(captured.err.text(), std::string());
+
+    kt::WorkDir without_registry;
+    NetworkSelectionWindow bare(nullptr);
+    QVERIFY(network_buttons(bare).isEmpty());
+    QCOMPARE(captured.err.text(), std::string("Impossible d'ouvrir le fichier JSON.\n"));
+}
+
+void TestNetworkSelectionWindow::teardown_leaves_no_layout()
+{
+    kt::WorkDir dir;
+    kt::write_file("networks.data", "a|b|\n");
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+    QPointer<QPushButton> button = network_buttons(window).value(0);
+    QVERIFY(button);
+    window.clean_screen();
+    QVERIFY(!window.layout());
+    QVERIFY(!button);
+    // The mapper is the window's, not the screen's.
+    QCOMPARE(window.findChildren<QSignalMapper*>().size(), 1);
+    window.remove_layouts(nullptr);
+    QVERIFY(!window.layout());
+
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext&, const QString& message) {
+            if (type != QtDebugMsg && type != QtInfoMsg)
+                warnings << message;
+        });
+    window.loading_mode();
+    window.remove_layouts(nullptr);
+    window.network_started_mode(nullptr);
+    window.remove_layouts(nullptr);
+    window.new_network_mode();
+    qInstallMessageHandler(previous);
+    QCOMPARE(warnings, QStringList());
+    QVERIFY(window.layout());
+    QCOMPARE(window.layout()->count(), 3);
+    window.remove_layouts(nullptr);
+    window.loading_mode();
+    check_loading_screen(window);
+}
+
+void TestNetworkSelectionWindow::slots_and_test_button()
+{
+    kt::WorkDir dir;
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+    const QMetaObject* meta = window.metaObject();
+    QCOMPARE(meta->className(), "NetworkSelectionWindow");
+    QCOMPARE(meta->methodCount() - meta->methodOffset(), 2);
+    QCOMPARE(meta->method(meta->methodOffset()).methodSignature(), QByteArray("fuck_tho(int)"));
+    QCOMPARE(meta->method(meta->methodOffset() + 1).methodSignature(), QByteArray("testBtn()"));
+    QCOMPARE(meta->method(meta->methodOffset()).access(), QMetaMethod::Private);
+
+    kt::StreamCapture out(std::cout);
+    QVERIFY(QMetaObject::invokeMethod(&window, "testBtn"));
+    QCOMPARE(out.text(), std::string("dsdsd"));
+}
+
+void TestNetworkSelectionWindow::pressing_a_button_launches_its_network_and_shows_the_panel()
+{
+    kt::WorkDir dir;
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.add("gnome-terminal", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + dir.file("args").toLocal8Bit() + "'\n");
+    kt::write_file("networks.data", "Un|hubs/un|\nDeux|hubs/deux|\nTrois|hubs/trois|\n");
+    // Something answers on the port at once, so the sequence goes through.
+    kt::Listener listener(host, 8000);
+    QVERIFY(listener.listening());
+
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+    Browser browser(&window);
+    QTest::mouseClick(network_buttons(window).value(1), Qt::LeftButton);
+
+    QCOMPARE(browser.urls, QStringList {"http://127.0.0.2:8000"});
+    QCOMPARE(browser.had_screen, QList<bool> {false});
+    QTRY_VERIFY(QFile::exists(dir.file("args")));
+    QTRY_COMPARE(QString::fromUtf8(kt::read_file(dir.file("args"))).split('\n').value(3),
+                 QString("cd hubs/deux && python3 manage.py runserver 127.0.0.2:8000 ; exec bash"));
+    check_running_server_panel(window);
+    QCOMPARE(captured.err.text(), std::string());
+}
+
+void TestNetworkSelectionWindow::panel_buttons_do_nothing()
+{
+    kt::WorkDir dir;
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+    Browser browser(&window);
+    window.clean_screen();
+    window.network_started_mode(nullptr);
+    QLayout* panel = window.layout();
+    QWidget* buttons = widget_at(panel, 2);
+    QTest::mouseClick(item_as<QPushButton>(buttons->layout(), 0), Qt::LeftButton);
+    QTest::mouseClick(item_as<QPushButton>(buttons->layout(), 1), Qt::LeftButton);
+    QCOMPARE(window.layout(), panel);
+    QVERIFY(browser.urls.isEmpty());
+    check_running_server_panel(window);
+}
+
+void TestNetworkSelectionWindow::real_hub_starts_and_answers()
+{
+    kt::WorkDir dir;
+    QVERIFY(!kt::provision_hub(dir.path(), "premier").isEmpty());
+    QVERIFY(!kt::provision_hub(dir.path(), "second").isEmpty());
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.add_terminal(dir.path());
+    stand_ins.prefer_system_python();
+    kt::write_file("networks.data", "Premier|premier|\nSecond|second|\n");
+
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+    Browser browser(&window);
+    QTest::mouseClick(network_buttons(window).value(1), Qt::LeftButton);
+    const QList<pid_t> groups = kt::recorded_groups(dir.path());
+    const QByteArray head = kt::http("HEAD", "http://127.0.0.2:8000/");
+    const QByteArray name = kt::http("GET", "http://127.0.0.2:8000/_infos/kl/");
+    for (pid_t group : groups)
+        kt::stop_process_group(group);
+
+    QCOMPARE(groups.size(), 1);
+    QVERIFY2(head.startsWith("HTTP/1.1 200 OK"), head.constData());
+    QVERIFY2(name.endsWith("\r\n\r\nsecond"), name.constData());
+    QCOMPARE(browser.urls, QStringList {"http://127.0.0.2:8000"});
+    check_running_server_panel(window);
+}
+
+void TestNetworkSelectionWindow::failed_start_keeps_the_loading_screen()
+{
+    kt::WorkDir dir;
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.add_terminal(dir.path());
+    QDir().mkdir("cassé");
+    kt::write_file("cassé/manage.py", "import sys\nsys.exit('this hub is broken')\n");
+    kt::write_file("networks.data", "Casse|cassé|\n");
+
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+    Browser browser(&window);
+    QTest::mouseClick(network_buttons(window).value(0), Qt::LeftButton);
+    for (pid_t group : kt::recorded_groups(dir.path()))
+        kt::stop_process_group(group);
+
+    check_loading_screen(window);
+    QVERIFY(browser.urls.isEmpty());
+    QCOMPARE(window.windowTitle(), QString("Accueil Kestrova"));
+    const QString err = QString::fromStdString(captured.err.text());
+    QVERIFY2(err.contains("Casse") && err.contains("ne répond pas"), qPrintable(err));
+}
+
+void TestNetworkSelectionWindow::command_failure_keeps_the_window_usable()
+{
+    kt::WorkDir dir;
+    kt::write_file("networks.data", "Un|hubs/un|\nDeux|hubs/deux|\n");
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+    QPushButton* second = network_buttons(window).value(1);
+    {
+        // One descriptor is left: enough to read the registry again, not
+        // enough for the pipe that asks for the host address.
+        kt::NoFreeDescriptors exhausted(1);
+        QTest::mouseClick(second, Qt::LeftButton);
+    }
+    const QString err = QString::fromStdString(captured.err.text());
+    QVERIFY2(err.contains("Erreur lors de l'exécution de la commande."), qPrintable(err));
+    // Back on a main screen that lists the registry once.
+    const QList<QPushButton*> buttons = network_buttons(window);
+    QCOMPARE(buttons.size(), 2);
+    QCOMPARE(buttons[1]->text(), QString("Deux"));
+    QCOMPARE(window.networks.size(), std::size_t(2));
+}
+
+QTEST_MAIN(TestNetworkSelectionWindow)
+#include "tst_networkselectionwindow.moc"
