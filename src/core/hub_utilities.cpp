@@ -113,3 +113,10 @@ std::string shell_quote(const std::string& argument)
     quoted += '\'';
     return quoted;
 }
+
+std::string cmd_quote(const std::string& argument)
+{
+    if (argument.find_first_of("\"%\r\n") != std::string::npos)
+        return std::string();
+    return '"' + argument + '"';
+}
