@@ -1,0 +1,1 @@
+"""The hub's pages: the user's space and the small info endpoints Kestrova reads."""

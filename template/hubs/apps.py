@@ -1,0 +1,9 @@
+from django.apps import AppConfig
+
+
+class HubsConfig(AppConfig):
+    # "NAME.hubs", whatever NAME the project was provisioned with.
+    name = __name__.rpartition(".")[0]
+    label = "hubs"
+    verbose_name = "Hub Kestrova"
+    default_auto_field = "django.db.models.BigAutoField"
