@@ -2,11 +2,16 @@
 # a tiny main. FLAVOUR is "linux" or "win-a", "win-b", "win-c".
 set(KESTROVA_CORE_COMMON
   src/core/network.cpp src/core/hub_utilities.cpp src/core/djangomanager.cpp
-  src/core/server_commands.cpp)
+  src/core/server_commands.cpp src/core/hub_provisioning.cpp)
 set(KESTROVA_CORE_POSIX
-  src/core/server_control_posix.cpp src/core/terminal_posix.cpp)
+  src/core/server_control_posix.cpp src/core/terminal_posix.cpp src/core/hub_discovery.cpp)
+# The Windows build's server control. On a host without Windows the C runtime
+# calls reach the stand-ins of src/core/standins.
+set(KESTROVA_CORE_WINDOWS
+  src/core/server_control_win.cpp src/core/standins/process_win.cpp)
 set(KESTROVA_UI_SOURCES
-  src/ui/networkselectionwindow.cpp src/ui/screen_parts.cpp)
+  src/ui/networkselectionwindow.cpp src/ui/screen_parts.cpp src/ui/clientwindow.cpp
+  src/ui/setupwindow.cpp)
 
 function(kestrova_add_flavour FLAVOUR)
   string(REPLACE "-" "_" id "${FLAVOUR}")
@@ -16,6 +21,10 @@ function(kestrova_add_flavour FLAVOUR)
   if(FLAVOUR STREQUAL "linux")
     set(defs "")
     set(core_sources ${KESTROVA_CORE_COMMON} ${KESTROVA_CORE_POSIX})
+  elseif(FLAVOUR MATCHES "^win-([abc])$")
+    string(TOUPPER "${CMAKE_MATCH_1}" configuration)
+    set(defs KESTROVA_WINDOWS_BUILD KESTROVA_START_CONFIGURATION_${configuration})
+    set(core_sources ${KESTROVA_CORE_COMMON} ${KESTROVA_CORE_WINDOWS})
   else()
     message(FATAL_ERROR "unknown flavour ${FLAVOUR}")
   endif()
@@ -26,12 +35,47 @@ function(kestrova_add_flavour FLAVOUR)
   target_include_directories(${core} PUBLIC ${PROJECT_SOURCE_DIR}/src/core)
   target_compile_definitions(${core} PUBLIC ${defs})
   target_link_libraries(${core} PUBLIC Threads::Threads)
+  if(FLAVOUR MATCHES "^win-")
+    target_include_directories(${core} PUBLIC ${PROJECT_SOURCE_DIR}/src/core/standins)
+    if(WIN32)
+      target_link_libraries(${core} PUBLIC ws2_32)
+    else()
+      kestrova_add_command_interpreter_standin()
+      add_dependencies(${core} kestrova-cmd)
+      target_compile_definitions(${core} PRIVATE KESTROVA_CMD_PATH="$<TARGET_FILE:kestrova-cmd>")
+    endif()
+  endif()
 
   add_library(${ui} STATIC ${KESTROVA_UI_SOURCES})
   target_include_directories(${ui} PUBLIC ${PROJECT_SOURCE_DIR}/src/ui)
   target_link_libraries(${ui} PUBLIC ${core} Qt5::Widgets)
 
+  # The start-up sequence, apart from main so that the benchmarks run it too.
+  add_library(kestrova_app_${id} STATIC src/app/startup.cpp)
+  target_include_directories(kestrova_app_${id} PUBLIC ${PROJECT_SOURCE_DIR}/src/app)
+  target_link_libraries(kestrova_app_${id} PUBLIC ${ui})
+
+  # The generated main window. Nothing refers to it, so it is linked as
+  # objects: from a static library the linker would leave it out.
+  add_library(kestrova_mainwindow_${id} OBJECT src/app/mainwindow.cpp src/app/mainwindow.ui)
+  target_include_directories(kestrova_mainwindow_${id} PUBLIC ${PROJECT_SOURCE_DIR}/src/app)
+  target_link_libraries(kestrova_mainwindow_${id} PUBLIC Qt5::Widgets)
+
   add_executable(kestrova-${FLAVOUR} src/app/main.cpp)
-  target_link_libraries(kestrova-${FLAVOUR} PRIVATE ${ui})
+  target_link_libraries(kestrova-${FLAVOUR} PRIVATE kestrova_app_${id} kestrova_mainwindow_${id})
   install(TARGETS kestrova-${FLAVOUR} RUNTIME DESTINATION bin)
+endfunction()
+
+# kestrova-cmd: the stand-in for the Windows command interpreter on a host that
+# has none, shared by the three Windows builds and placed beside them.
+function(kestrova_add_command_interpreter_standin)
+  if(TARGET kestrova-cmd)
+    return()
+  endif()
+  add_executable(kestrova-cmd
+    src/core/standins/kestrova_cmd.cpp src/core/standins/cmd_family.cpp)
+  set_target_properties(kestrova-cmd PROPERTIES AUTOMOC OFF AUTOUIC OFF)
+  target_include_directories(kestrova-cmd PRIVATE ${PROJECT_SOURCE_DIR}/src/core/standins)
+  # python in the stand-in is the Python that has Django (Debian's).
+  target_compile_definitions(kestrova-cmd PRIVATE KESTROVA_CMD_PYTHON="/usr/bin/python3")
 endfunction()

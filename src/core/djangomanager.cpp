@@ -16,7 +16,12 @@
 // The Windows build has no fork: it turns the running program into the terminal.
 int DjangoManager::launch(std::string path)
 {
+#ifdef _WIN32
+    // _execlp joins its arguments with blanks: the command must stay one argument.
+    const std::string command = crt_quote_argument(django_manager_command(path));
+#else
     const std::string command = django_manager_command(path);
+#endif
     kestrova_execlp("gnome-terminal", "gnome-terminal", "--", "bash", "-c", command.c_str());
     std::cerr << "Erreur : impossible de lancer le terminal." << std::endl;
     std::exit(1);

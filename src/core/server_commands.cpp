@@ -19,3 +19,53 @@ std::string django_manager_command(const std::string& path)
 {
     return "cd " + cd_argument(path) + " && python3 manage.py runserver; exec bash";
 }
+
+namespace {
+
+// Outside double quotes the command interpreter reads these as operators or
+// as its escape; a caret before each makes it literal.
+std::string caret_escaped(const std::string& text)
+{
+    static const std::string special = "&|<>^()";
+    std::string escaped;
+    for (char c : text) {
+        if (special.find(c) != std::string::npos)
+            escaped += '^';
+        escaped += c;
+    }
+    return escaped;
+}
+
+} // namespace
+
+std::string win_start_command(char configuration, const std::string& path)
+{
+    // '!' would expand where delayed expansion is switched on; a NUL byte
+    // would end the line early.
+    if (path.empty() || path.find_first_of(std::string("!\0", 2)) != std::string::npos)
+        return std::string();
+    const std::string quoted = cmd_quote(path);
+    if (quoted.empty())
+        return std::string();
+    const std::string server = " && python manage.py runserver";
+    switch (configuration) {
+    case 'A':
+        return "\"cd " + quoted + server + "\" ";
+    case 'B':
+        return "start cmd /c \"cd " + caret_escaped(quoted) + server + "\" && pause";
+    case 'C':
+        return "start cmd /c \"cd " + caret_escaped(quoted) + server + "\" ";
+    default:
+        return std::string();
+    }
+}
+
+std::string win_listing_command()
+{
+    return "for /f \"tokens=2\" %i in ('tasklist ^|findstr python') do @echo %i  > server_pid.tmp";
+}
+
+std::string win_kill_command(const std::string& listed_line)
+{
+    return "taskkill /PID " + listed_line + "/F";
+}

@@ -14,3 +14,17 @@ std::string django_manager_command(const std::string& path);
 // The argument of "cd" for a project folder: quoted for the shell, and kept
 // from reading as an option when it begins with '-'.
 std::string cd_argument(const std::string& path);
+
+// Windows build: the command lines handed to the command interpreter.
+
+// Start command of configuration 'A', 'B' or 'C' for a project folder. The
+// path is quoted so that the interpreter that runs "cd" reads it literally:
+// in B and C the outer interpreter sees it outside its quotes, so its special
+// characters also carry a caret. "" when the path is empty or holds a
+// character that no quoting makes literal (", %, !, a line end, a NUL byte),
+// or for an unknown configuration.
+std::string win_start_command(char configuration, const std::string& path);
+// Writes the id of the last python process of the task list to server_pid.tmp.
+std::string win_listing_command();
+// Ends the process of a line of server_pid.tmp, the line as it was read.
+std::string win_kill_command(const std::string& listed_line);

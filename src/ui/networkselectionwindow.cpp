@@ -5,6 +5,10 @@
 #include "network.h"
 #include "screen_parts.h"
 
+#ifdef KESTROVA_WINDOWS_BUILD
+#include "process_win.h"
+#endif
+
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -47,6 +51,11 @@ NetworkSelectionWindow::NetworkSelectionWindow(QWidget* parent)
 
 NetworkSelectionWindow::~NetworkSelectionWindow()
 {
+#ifdef KESTROVA_WINDOWS_BUILD
+    // Only a server this window started: any other python process is the user's.
+    if (server_started)
+        stop_server();
+#endif
     free_networks();
 }
 
@@ -144,16 +153,32 @@ void NetworkSelectionWindow::switch_to_network(Network* network)
     remove_layouts(nullptr);
     loading_mode();
     network->launch();
-    if (!network->is_launched()) {
+#ifdef KESTROVA_WINDOWS_BUILD
+    server_started = true;
+    bool answered = false;
+    for (int check = 0; check < 10 && !answered; ++check)
+        answered = network->is_launched() != 0;
+#else
+    const bool answered = network->is_launched() != 0;
+#endif
+    if (!answered) {
         std::cerr << "Le serveur du réseau « " << network->name
                   << " » ne répond pas sur le port 8000 : le démarrage a échoué." << std::endl;
         return;
     }
+#ifdef KESTROVA_WINDOWS_BUILD
+    kestrova_sleep_once(2000);
+    remove_layouts(nullptr);
+    QDesktopServices::openUrl(QUrl("http://127.0.0.1:8000", QUrl::TolerantMode));
+    network_started_mode(network);
+    std::cout << "sdsds" << std::flush;
+#else
     sleep_two_seconds();
     remove_layouts(nullptr);
     const std::string address = "http://" + getIp() + ":8000";
     QDesktopServices::openUrl(QUrl(utf8(address), QUrl::TolerantMode));
     network_started_mode(network);
+#endif
 }
 
 void NetworkSelectionWindow::network_started_mode(Network*)
@@ -261,6 +286,18 @@ void NetworkSelectionWindow::fuck_tho(int n)
         main_mode();
     }
 }
+
+#ifdef KESTROVA_WINDOWS_BUILD
+void NetworkSelectionWindow::stop_network()
+{
+    remove_layouts(nullptr);
+    loading_mode();
+    stop_server();
+    server_started = false;
+    remove_layouts(nullptr);
+    main_mode();
+}
+#endif
 
 void NetworkSelectionWindow::testBtn()
 {

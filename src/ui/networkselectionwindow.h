@@ -37,4 +37,9 @@ private slots:
 
 private:
     void free_networks();
+
+#ifdef KESTROVA_WINDOWS_BUILD
+    // A server started from this window and not stopped since.
+    bool server_started = false;
+#endif
 };

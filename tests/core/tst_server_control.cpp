@@ -208,6 +208,9 @@ void TestServerControl::django_manager_reports_a_missing_terminal()
         ErrorToFile err(dir.file("err"));
         kt::StreamCapture out(std::cout);
         QCOMPARE(DjangoManager().launch("hubs/un"), 0);
+        // The child reports on its own time; wait for its words, then for its end.
+        for (int i = 0; i < 100 && kt::read_file(dir.file("err")).isEmpty(); ++i)
+            QThread::msleep(50);
         QVERIFY(no_zombie_left());
     }
     qputenv("PATH", saved_path);

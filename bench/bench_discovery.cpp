@@ -1,0 +1,96 @@
+// Times the discovery of hub servers on a loopback /24 against the floor of
+// its sequential design: the bare scan plus one bare HEAD per host.
+#include "discovery_commands.h"
+#include "hub_utilities.h"
+#include "loopback_hubs.h"
+#include "test_support.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <iostream>
+#include <vector>
+
+namespace {
+
+// The scan target is always the loopback /24 around this address.
+const std::string own_address = "127.0.0.2";
+const int rounds = 5;
+const double curl_bound = 5.0;
+
+double seconds(const std::function<void()>& work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::size_t found = 0;
+
+void discovery()
+{
+    kt::StreamCapture trace(std::cout);
+    const std::vector<std::string> servers = find_servers();
+    found = find_servers_names(servers).size();
+}
+
+void floor_of_design()
+{
+    for (const std::string& host : scanned_hosts(exec_cmd("nmap -sn -n " + own_address + "/24")))
+        exec_cmd("curl --silent --head http://" + host + ":8000/");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    kt::WorkDir dir;
+    auto one = kt::HubServer::django(dir.path(), "127.0.0.3", "premier");
+    auto two = kt::HubServer::django(dir.path(), "127.0.0.5", "second");
+    auto three = kt::HubServer::django(dir.path(), "127.0.0.6", "troisieme");
+    if (!one->running() || !two->running() || !three->running()) {
+        std::fprintf(stderr, "bench_discovery: the three hubs did not start (logs in %s)\n",
+                     qPrintable(dir.path()));
+        return 1;
+    }
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({QString::fromStdString(own_address)});
+
+    std::vector<double> discoveries;
+    std::vector<double> floors;
+    for (int i = 0; i < rounds; ++i) {
+        discoveries.push_back(seconds(discovery));
+        floors.push_back(seconds(floor_of_design));
+    }
+    if (found != 3) {
+        std::fprintf(stderr, "bench_discovery: %zu hubs found instead of 3 (a foreign server on "
+                             "127.0.0.x:8000?)\n", found);
+        return 1;
+    }
+
+    double hung = 0;
+    {
+        kt::Listener silent("127.0.0.7", 8000);
+        hung = seconds(discovery);
+    }
+    const double plain = median(discoveries);
+    const double floor = median(floors);
+
+    std::printf("discovery / bare scan and HEADs       %.2f  (goal <= 1.20)\n", plain / floor);
+    std::printf("added by a host that never answers    %.2f of the %.0f s bound  (goal <= 1.00)\n",
+                (hung - plain) / curl_bound, curl_bound);
+    std::printf("discovery of 127.0.0.0/24, 3 hubs     %.3f s (median of %d)\n", plain, rounds);
+    std::printf("bare nmap -sn -n + curl --head        %.3f s (median of %d)\n", floor, rounds);
+    std::printf("discovery with a host that hangs      %.3f s\n", hung);
+    return 0;
+}

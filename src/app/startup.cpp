@@ -1,0 +1,72 @@
+#include "startup.h"
+
+#include "example_host.h"
+#include "networkselectionwindow.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QIcon>
+#include <QLocale>
+#include <QStringList>
+#include <QTextCodec>
+#include <QTranslator>
+#include <QUrl>
+
+namespace {
+
+#ifndef KESTROVA_WINDOWS_BUILD
+void quiet(QtMsgType, const QMessageLogContext&, const QString&)
+{
+}
+
+// The desktop is handed the example hub before any application exists. Qt 5
+// cannot open anything yet and only complains; keep that complaint off the
+// console, since start-up prints nothing.
+void hand_desktop_example_hub()
+{
+    const QtMessageHandler previous = qInstallMessageHandler(quiet);
+    QDesktopServices::openUrl(QUrl(QString(example_host_address) + ":8000"));
+    qInstallMessageHandler(previous);
+}
+#endif
+
+} // namespace
+
+int run_kestrova(int argc, char** argv, void (*shown)(QWidget&))
+{
+#ifndef KESTROVA_WINDOWS_BUILD
+    hand_desktop_example_hub();
+#endif
+    QApplication app(argc, argv);
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+
+    // Read as Latin-1 and only up to a NUL byte, as the keeper's style sheets
+    // have always been read.
+    QFile style("style.qss");
+    if (style.open(QIODevice::ReadOnly))
+        app.setStyleSheet(QString::fromLatin1(style.readAll().constData()));
+
+    QTranslator translator;
+    const QStringList ui_languages = QLocale::system().uiLanguages();
+    for (const QString& locale : ui_languages) {
+        const QString base_name = "KestrovaGUI_" + QLocale(locale).name();
+        if (translator.load(":/i18n/" + base_name)) {
+            QCoreApplication::installTranslator(&translator);
+            break;
+        }
+    }
+
+    NetworkSelectionWindow window(nullptr);
+#ifdef KESTROVA_WINDOWS_BUILD
+    QApplication::setWindowIcon(QIcon("velmor_logo.ico"));
+    window.setWindowIcon(QIcon("img/velmor_logo.ico"));
+#else
+    window.setWindowIcon(QIcon("img/velmor_logo.svg"));
+#endif
+    window.setWindowFlags(Qt::WindowFlags(0x8004001));
+    window.show();
+    if (shown)
+        shown(window);
+    return app.exec();
+}

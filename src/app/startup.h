@@ -1,0 +1,8 @@
+#pragma once
+
+class QWidget;
+
+// The program's whole start-up, event loop and teardown. `shown`, when given,
+// is called with the administrator window right after it is shown (the
+// benchmarks watch its first frame through it).
+int run_kestrova(int argc, char** argv, void (*shown)(QWidget&) = nullptr);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The command lines and answer handling of the discovery of hub servers,
+// apart from running them so that their exact text can be tested.
+
+// Ping scan of the /24 around host_address, without reverse look-ups: names
+// are never used, and looking them up takes seconds per subnet.
+std::string scan_command(const std::string& host_address);
+// The address of every host in a scan listing, in its order, whether nmap
+// shows the host under a name ("name (address)") or by its address alone.
+std::vector<std::string> scanned_hosts(const std::string& listing);
+
+// HEAD "/" on port 8000 of host, bounded so that a host that accepts and
+// never answers cannot hold the search.
+std::string probe_command(const std::string& host);
+// A hub server is a host whose answer has a line holding "200 OK".
+bool is_hub_answer(const std::string& head_answer);
+
+// GET "/_infos/kl/" of a server address ("host:8000"), bounded like the probe.
+std::string name_command(const std::string& server_address);
+// Folds runs of blanks, tabs and line feeds into single blanks and trims the
+// ends, as the shell's word splitting does, but expands nothing.
+std::string fold_blanks(const std::string& text);

@@ -1,0 +1,93 @@
+#include "discovery_commands.h"
+#include "hub_utilities.h"
+
+#include <iostream>
+
+namespace {
+
+// No curl of the search may take longer than this, whatever the host does.
+const std::string curl_bounds = "--connect-timeout 2 --max-time 5";
+const std::string scan_prefix = "Nmap scan report for ";
+const std::string word_separators = " \t\n";
+
+} // namespace
+
+std::string scan_command(const std::string& host_address)
+{
+    return "nmap -sn -n " + shell_quote(host_address + "/24");
+}
+
+std::vector<std::string> scanned_hosts(const std::string& listing)
+{
+    std::vector<std::string> hosts;
+    for (const std::string& line : splitLines(listing)) {
+        if (line.compare(0, scan_prefix.size(), scan_prefix) != 0)
+            continue;
+        // The address is the last word: bare, or in parentheses after a name.
+        std::string address = line.substr(line.find_last_of(' ') + 1);
+        std::string bare;
+        for (char c : address)
+            if (c != '(' && c != ')')
+                bare += c;
+        if (!bare.empty())
+            hosts.push_back(bare);
+    }
+    return hosts;
+}
+
+std::string probe_command(const std::string& host)
+{
+    return "curl --silent --head " + curl_bounds + " " + shell_quote("http://" + host + ":8000/");
+}
+
+bool is_hub_answer(const std::string& head_answer)
+{
+    return head_answer.find("200 OK") != std::string::npos;
+}
+
+std::string name_command(const std::string& server_address)
+{
+    return "curl --silent " + curl_bounds + " " + shell_quote("http://" + server_address + "/_infos/kl/");
+}
+
+std::string fold_blanks(const std::string& text)
+{
+    std::string folded;
+    std::string::size_type start = text.find_first_not_of(word_separators);
+    while (start != std::string::npos) {
+        const std::string::size_type end = text.find_first_of(word_separators, start);
+        if (!folded.empty())
+            folded += ' ';
+        folded += text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = text.find_first_not_of(word_separators, end);
+    }
+    return folded;
+}
+
+std::vector<std::string> fetch_networks()
+{
+    const std::string address = getIp();
+    // Without an address of our own there is no subnet to scan.
+    if (address.empty())
+        return {};
+    return scanned_hosts(exec_cmd(scan_command(address)));
+}
+
+std::vector<std::string> find_servers()
+{
+    std::vector<std::string> servers;
+    for (const std::string& host : fetch_networks())
+        if (is_hub_answer(exec_cmd(probe_command(host))))
+            servers.push_back(host + ":8000");
+    return servers;
+}
+
+std::vector<std::string> find_servers_names(std::vector<std::string> addresses)
+{
+    std::vector<std::string> names;
+    for (const std::string& address : addresses) {
+        names.push_back(fold_blanks(exec_cmd(name_command(address))));
+        std::cout << names.back() << std::flush;
+    }
+    return names;
+}

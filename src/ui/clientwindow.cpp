@@ -1,0 +1,212 @@
+#include "clientwindow.h"
+
+#include "example_host.h"
+#include "hub_utilities.h"
+#include "network.h"
+#include "screen_parts.h"
+
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPalette>
+#include <QPushButton>
+#include <QSignalMapper>
+#include <QUrl>
+#include <QVariant>
+#include <QVBoxLayout>
+
+#include <iostream>
+#include <stdexcept>
+
+namespace {
+
+#ifdef KESTROVA_WINDOWS_BUILD
+const QSize window_size(800, 400);
+const char* const searching_animation = "img/wifi.gif";
+const char* const connected_animation = "img/fuseum.gif";
+#else
+const QSize window_size(600, 400);
+const char* const searching_animation = "wifi.gif";
+const char* const connected_animation = "fuseum.gif";
+#endif
+
+} // namespace
+
+ClientWindow::ClientWindow(QWidget* parent)
+    : QDialog(parent)
+{
+    setStyleSheet(" background: #fff;");
+    setWindowTitle("Recherche de Reseaux");
+    searching_networks_mode();
+    setFixedSize(window_size);
+}
+
+ClientWindow::~ClientWindow()
+{
+    for (Network* network : networks)
+        delete network;
+}
+
+void ClientWindow::searching_networks_mode()
+{
+    auto* searching_layout = new QVBoxLayout(this);
+    searching_layout->setSpacing(0);
+    searching_layout->setContentsMargins(0, 0, 0, 0);
+    searching_layout->setAlignment(Qt::AlignCenter | Qt::AlignTop);
+
+    QLabel* animation = animation_label(searching_animation, 335, 335);
+    auto* message = new QLabel(
+        "<div style='font-size:24px;color:blue;margin-bottom:30px;  '> Recherche d'un Reseau "
+        "disponible ... </div>");
+    animation->setContentsMargins(0, 0, 0, 0);
+    animation->setAlignment(Qt::AlignCenter);
+    message->setContentsMargins(0, 0, 0, 0);
+    message->setAlignment(Qt::AlignCenter);
+
+    auto* animation_row = new QWidget();
+    auto* animation_row_layout = new QHBoxLayout(animation_row);
+    animation_row_layout->addWidget(animation);
+    animation_row_layout->setAlignment(Qt::AlignCenter);
+
+    auto* spacer = new QLabel(
+        "<div style='margin-bottom:10px;'> </div><div style='margin-bottom:20px;'> </div>");
+
+    searching_layout->addWidget(animation_row);
+    searching_layout->addWidget(message);
+    searching_layout->addWidget(spacer);
+
+#ifndef KESTROVA_WINDOWS_BUILD
+    // The names are asked before the searching screen goes, so that a
+    // command that cannot run leaves the window as a search that found nothing.
+    std::vector<std::string> found;
+    std::vector<std::string> names;
+    try {
+        found = find_servers();
+        if (found.empty())
+            return;
+        names = find_servers_names(found);
+    } catch (const std::runtime_error& error) {
+        std::cerr << "La recherche des réseaux a échoué : " << error.what() << std::endl;
+        return;
+    }
+    servers = found;
+    remove_layouts(nullptr);
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        const std::string name = i < names.size() ? names[i] : std::string();
+        networks.push_back(new Network(name, std::string(), servers[i]));
+    }
+    selecting_networks_mode();
+#endif
+}
+
+void ClientWindow::selecting_networks_mode()
+{
+    auto* list = new QWidget();
+    auto* select = new QLabel("<div>Selectionner un Reseau </div>");
+    auto* list_layout = new QVBoxLayout();
+    auto* selection_layout = new QVBoxLayout();
+    auto* title =
+        new QLabel("<div><span style='font-size:40px;'> Liste des Reseaux disponibles </span></div>");
+    title->setWordWrap(true);
+
+    list->setLayout(list_layout);
+    list_layout->addWidget(select);
+    selection_layout->addWidget(title);
+    selection_layout->addWidget(list);
+    selection_layout->setAlignment(Qt::AlignTop);
+    setLayout(selection_layout);
+
+    setStyleSheet("");
+    QPalette palette;
+    QLinearGradient gradient(0, 0, 0, height());
+    gradient.setColorAt(0, QColor("#ffffff"));
+    gradient.setColorAt(0, QColor("#fefefe"));
+    palette.setBrush(QPalette::Window, QBrush(gradient));
+    setAutoFillBackground(true);
+    setPalette(palette);
+
+#ifdef KESTROVA_WINDOWS_BUILD
+    // This build has no search: it lists this computer's own networks.
+    std::vector<Network*> registry;
+    read_hub_networks(&registry);
+    for (Network* network : registry) {
+        auto* button = new QPushButton(utf8(network->name));
+        button->setProperty("class", "net-btn");
+        list_layout->addWidget(button);
+        delete network;
+    }
+#else
+    auto* mapper = new QSignalMapper(this);
+    for (std::size_t i = 0; i < networks.size(); ++i) {
+        auto* button = new QPushButton(utf8(networks[i]->name));
+        connect(button, SIGNAL(clicked()), mapper, SLOT(map()));
+        mapper->setMapping(button, static_cast<int>(i));
+        button->setProperty("class", "net-btn");
+        list_layout->addWidget(button);
+    }
+    connect(mapper, SIGNAL(mapped(int)), this, SLOT(launch_netw(int)));
+#endif
+}
+
+void ClientWindow::network_selected_mode()
+{
+    auto* connected_layout = new QVBoxLayout(this);
+    connected_layout->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    connected_layout->setSpacing(20);
+
+    QLabel* animation = animation_label(connected_animation, 130, 130);
+    auto* animation_row = new QWidget();
+    auto* animation_row_layout = new QHBoxLayout(animation_row);
+    animation_row_layout->addWidget(animation);
+    animation_row_layout->setAlignment(Qt::AlignCenter);
+    connected_layout->addWidget(animation_row);
+
+    auto* connected = new QLabel("Vous etes connecte au reseau");
+    connected->setStyleSheet("color: #0072c6;");
+    connected->setAlignment(Qt::AlignCenter);
+    connected_layout->addWidget(connected);
+
+    auto* open_space = new QPushButton("Acceder a mon Espace");
+    open_space->setStyleSheet("QPushButton {  color: white; background-color: #0072c6; padding: "
+                              "10px 20px; border: none; border-radius: 5px; }");
+    auto* back = new QPushButton("Selection des Reseaux");
+    back->setStyleSheet("QPushButton { background-color: orange; color: #333; padding: 10px 20px; "
+                        "border: none; border-radius: 5px; }");
+    auto* buttons_layout = new QHBoxLayout();
+    auto* buttons = new QWidget();
+    buttons_layout->addWidget(open_space);
+    buttons_layout->addWidget(back);
+    buttons->setLayout(buttons_layout);
+    connected_layout->addWidget(buttons);
+
+    const std::string details =
+        std::string("<div style='margin-bottom:10px;color:whites;'> <b> Reseau : </b> Les Lumieres "
+                    "de Tavoule </div>")
+        + "<div style='margin-bottom:10px;color:whites;'> <b> Hote : </b> " + example_host_address
+        + " </div>";
+    connected_layout->addWidget(new QLabel(utf8(details)));
+
+    setWindowTitle("Interface Client");
+}
+
+#ifndef KESTROVA_WINDOWS_BUILD
+void ClientWindow::remove_layouts(QWidget*)
+{
+    remove_screen(this);
+}
+
+void ClientWindow::go_to_network(std::string address)
+{
+    QDesktopServices::openUrl(QUrl(utf8("http://" + address), QUrl::TolerantMode));
+    remove_layouts(nullptr);
+    network_selected_mode();
+}
+
+void ClientWindow::launch_netw(int n)
+{
+    if (n < 0 || static_cast<std::size_t>(n) >= networks.size())
+        return;
+    go_to_network(networks[static_cast<std::size_t>(n)]->address);
+}
+#endif

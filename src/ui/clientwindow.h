@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+class Network;
+
+// The client's window: finds the hub servers of the local network (Linux
+// build), lists them and opens the chosen one in the browser. The whole
+// search runs in the constructor.
+class ClientWindow : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(ClientWindow)
+
+public:
+    explicit ClientWindow(QWidget* parent = nullptr);
+    ~ClientWindow() override;
+
+    void searching_networks_mode();
+    void selecting_networks_mode();
+    void network_selected_mode();
+#ifndef KESTROVA_WINDOWS_BUILD
+    void remove_layouts(QWidget* w);
+    void go_to_network(std::string address);
+#endif
+
+    // One record per hub found, in the order of `servers`; owned by the window.
+    std::vector<Network*> networks;
+#ifndef KESTROVA_WINDOWS_BUILD
+    // The hubs' addresses, each "host:8000".
+    std::vector<std::string> servers;
+
+private slots:
+    void launch_netw(int n);
+#endif
+};

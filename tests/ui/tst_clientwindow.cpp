@@ -1,0 +1,334 @@
+#include "clientwindow.h"
+#include "example_host.h"
+#include "loopback_hubs.h"
+#include "network.h"
+#include "test_support.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <iostream>
+
+namespace {
+
+// The subnet scanned is always the loopback one around this address.
+const QString own_address = "127.0.0.2";
+
+QWidget* widget_at(QLayout* layout, int index)
+{
+    QLayoutItem* item = layout ? layout->itemAt(index) : nullptr;
+    return item ? item->widget() : nullptr;
+}
+
+template <typename T>
+T* item_as(QLayout* layout, int index)
+{
+    return qobject_cast<T*>(widget_at(layout, index));
+}
+
+// The hub buttons of a selection screen, in layout order.
+QList<QPushButton*> hub_buttons(QWidget& window)
+{
+    QWidget* list = widget_at(window.layout(), 1);
+    QList<QPushButton*> buttons;
+    for (int i = 1; list && i < list->layout()->count(); ++i)
+        if (auto* button = item_as<QPushButton>(list->layout(), i))
+            buttons << button;
+    return buttons;
+}
+
+// Stands for the desktop's browser: records each URL and the window's title
+// and screen at that moment.
+class Browser : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Browser(QWidget* watched) : watched(watched)
+    {
+        QDesktopServices::setUrlHandler("http", this, "open");
+    }
+    ~Browser() override { QDesktopServices::unsetUrlHandler("http"); }
+    QWidget* watched;
+    QStringList urls;
+    QStringList titles;
+    QList<QLayout*> screens;
+
+public slots:
+    void open(const QUrl& url)
+    {
+        urls << url.toString();
+        titles << watched->windowTitle();
+        screens << watched->layout();
+    }
+};
+
+// Puts a recorder in front of the real curl, so that the test sees every
+// request of the search.
+struct Discovery
+{
+    explicit Discovery(const kt::WorkDir& dir) : log(dir.file("curl.log"))
+    {
+        stand_ins.add_ifconfig({own_address});
+        stand_ins.add("curl", "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + log.toLocal8Bit()
+                                  + "'\nexec /usr/bin/curl \"$@\"\n");
+    }
+    QStringList requests() const
+    {
+        return QString::fromUtf8(kt::read_file(log)).split('\n', Qt::SkipEmptyParts);
+    }
+    QString log;
+    kt::StandIns stand_ins;
+};
+
+struct Captured
+{
+    kt::StreamCapture out {std::cout};
+    kt::StreamCapture err {std::cerr};
+};
+
+void check_size(QWidget& window)
+{
+    QCOMPARE(window.minimumSize(), QSize(600, 400));
+    QCOMPARE(window.maximumSize(), QSize(600, 400));
+}
+
+void check_searching_screen(ClientWindow& window)
+{
+    QCOMPARE(window.windowTitle(), QString("Recherche de Reseaux"));
+    QCOMPARE(window.styleSheet(), QString(" background: #fff;"));
+    check_size(window);
+    auto* screen = qobject_cast<QVBoxLayout*>(window.layout());
+    QVERIFY(screen);
+    QCOMPARE(screen->spacing(), 0);
+    QCOMPARE(screen->contentsMargins(), QMargins());
+    QCOMPARE(screen->alignment(), Qt::AlignCenter | Qt::AlignTop);
+    QCOMPARE(screen->count(), 3);
+
+    QWidget* row = widget_at(screen, 0);
+    QVERIFY(qobject_cast<QHBoxLayout*>(row->layout()));
+    QCOMPARE(row->layout()->alignment(), Qt::AlignCenter);
+    auto* animation = item_as<QLabel>(row->layout(), 0);
+    QVERIFY(animation && animation->movie());
+    QCOMPARE(animation->movie()->fileName(), QString("wifi.gif"));
+    QCOMPARE(animation->size(), QSize(335, 335));
+    QCOMPARE(animation->movie()->scaledSize(), QSize(335, 335));
+    QCOMPARE(animation->alignment(), Qt::AlignCenter);
+    QCOMPARE(animation->styleSheet(), QString("text-align:center;"));
+
+    auto* message = item_as<QLabel>(screen, 1);
+    QCOMPARE(message->text(), QString("<div style='font-size:24px;color:blue;margin-bottom:30px;  '> "
+                                      "Recherche d'un Reseau disponible ... </div>"));
+    QCOMPARE(message->alignment(), Qt::AlignCenter);
+    QCOMPARE(message->contentsMargins(), QMargins());
+    QCOMPARE(item_as<QLabel>(screen, 2)->text(),
+             QString("<div style='margin-bottom:10px;'> </div><div style='margin-bottom:20px;'> </div>"));
+
+    QVERIFY(window.networks.empty());
+    QVERIFY(window.servers.empty());
+    QVERIFY(window.findChildren<QSignalMapper*>().isEmpty());
+}
+
+void check_selection_screen(ClientWindow& window, const QStringList& names)
+{
+    QCOMPARE(window.windowTitle(), QString("Recherche de Reseaux"));
+    QCOMPARE(window.styleSheet(), QString());
+    check_size(window);
+    QVERIFY(window.autoFillBackground());
+    const QBrush background = window.palette().brush(QPalette::Active, QPalette::Window);
+    QVERIFY(background.gradient());
+    QCOMPARE(background.gradient()->stops().size(), 1);
+    QCOMPARE(background.gradient()->stops().first().second, QColor("#fefefe"));
+    QCOMPARE(window.palette().brush(QPalette::Inactive, QPalette::Window), background);
+
+    auto* screen = qobject_cast<QVBoxLayout*>(window.layout());
+    QVERIFY(screen);
+    QCOMPARE(screen->alignment(), Qt::AlignTop);
+    QCOMPARE(screen->count(), 2);
+    auto* title = item_as<QLabel>(screen, 0);
+    QCOMPARE(title->text(),
+             QString("<div><span style='font-size:40px;'> Liste des Reseaux disponibles </span></div>"));
+    QVERIFY(title->wordWrap());
+    QWidget* list = widget_at(screen, 1);
+    QVERIFY(qobject_cast<QVBoxLayout*>(list->layout()));
+    QCOMPARE(item_as<QLabel>(list->layout(), 0)->text(), QString("<div>Selectionner un Reseau </div>"));
+
+    const QList<QPushButton*> buttons = hub_buttons(window);
+    QCOMPARE(list->layout()->count(), names.size() + 1);
+    QStringList texts;
+    for (QPushButton* button : buttons) {
+        texts << button->text();
+        QCOMPARE(button->property("class").toString(), QString("net-btn"));
+        QCOMPARE(button->styleSheet(), QString());
+    }
+    QCOMPARE(texts, names);
+
+    const QList<QSignalMapper*> mappers = window.findChildren<QSignalMapper*>();
+    QCOMPARE(mappers.size(), 1);
+    for (int i = 0; i < buttons.size(); ++i)
+        QCOMPARE(mappers[0]->mapping(i), buttons[i]);
+}
+
+void check_connected_screen(ClientWindow& window)
+{
+    QCOMPARE(window.windowTitle(), QString("Interface Client"));
+    check_size(window);
+    auto* screen = qobject_cast<QVBoxLayout*>(window.layout());
+    QVERIFY(screen);
+    QCOMPARE(screen->alignment(), Qt::AlignTop | Qt::AlignHCenter);
+    QCOMPARE(screen->spacing(), 20);
+    QCOMPARE(screen->count(), 4);
+
+    QWidget* row = widget_at(screen, 0);
+    QCOMPARE(row->layout()->alignment(), Qt::AlignCenter);
+    auto* animation = item_as<QLabel>(row->layout(), 0);
+    QVERIFY(animation && animation->movie());
+    QCOMPARE(animation->movie()->fileName(), QString("fuseum.gif"));
+    QCOMPARE(animation->size(), QSize(130, 130));
+    QCOMPARE(animation->movie()->scaledSize(), QSize(130, 130));
+
+    auto* connected = item_as<QLabel>(screen, 1);
+    QCOMPARE(connected->text(), QString("Vous etes connecte au reseau"));
+    QCOMPARE(connected->styleSheet(), QString("color: #0072c6;"));
+    QCOMPARE(connected->alignment(), Qt::AlignCenter);
+
+    QWidget* buttons = widget_at(screen, 2);
+    auto* open_space = item_as<QPushButton>(buttons->layout(), 0);
+    auto* back = item_as<QPushButton>(buttons->layout(), 1);
+    QCOMPARE(open_space->text(), QString("Acceder a mon Espace"));
+    QCOMPARE(open_space->styleSheet(),
+             QString("QPushButton {  color: white; background-color: #0072c6; padding: 10px 20px; "
+                     "border: none; border-radius: 5px; }"));
+    QCOMPARE(back->text(), QString("Selection des Reseaux"));
+    QCOMPARE(back->styleSheet(),
+             QString("QPushButton { background-color: orange; color: #333; padding: 10px 20px; "
+                     "border: none; border-radius: 5px; }"));
+
+    QCOMPARE(item_as<QLabel>(screen, 3)->text(),
+             QString("<div style='margin-bottom:10px;color:whites;'> <b> Reseau : </b> Les Lumieres de "
+                     "Tavoule </div><div style='margin-bottom:10px;color:whites;'> <b> Hote : </b> ")
+                 + example_host_address + " </div>");
+}
+
+} // namespace
+
+class TestClientWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void meta_object();
+    void no_hub_keeps_the_searching_screen();
+    void failed_command_counts_as_no_hub();
+    void hubs_are_listed_and_open_their_own_address();
+};
+
+void TestClientWindow::meta_object()
+{
+    const QMetaObject& meta = ClientWindow::staticMetaObject;
+    QCOMPARE(meta.className(), "ClientWindow");
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), 1);
+    const QMetaMethod slot = meta.method(meta.methodOffset());
+    QCOMPARE(slot.methodSignature(), QByteArray("launch_netw(int)"));
+    QCOMPARE(slot.parameterNames(), QList<QByteArray> {"n"});
+    QCOMPARE(slot.access(), QMetaMethod::Private);
+    QCOMPARE(slot.methodType(), QMetaMethod::Slot);
+    QCOMPARE(meta.propertyCount() - meta.propertyOffset(), 0);
+}
+
+void TestClientWindow::no_hub_keeps_the_searching_screen()
+{
+    kt::WorkDir dir;
+    Discovery discovery(dir);
+    Captured captured;
+    ClientWindow window(nullptr);
+
+    check_searching_screen(window);
+    // No name is asked; every probe is a bounded HEAD.
+    const QStringList requests = discovery.requests();
+    QCOMPARE(requests.size(), 256);
+    for (const QString& request : requests)
+        QVERIFY2(request.startsWith("--silent --head --connect-timeout 2 --max-time 5 http://127.0.0."),
+                 qPrintable(request));
+    QCOMPARE(requests.last(), QString("--silent --head --connect-timeout 2 --max-time 5 http://127.0.0.255:8000/"));
+    QCOMPARE(captured.out.text(), std::string());
+    QCOMPARE(captured.err.text(), std::string());
+}
+
+void TestClientWindow::failed_command_counts_as_no_hub()
+{
+    kt::WorkDir dir;
+    Discovery discovery(dir);
+    Captured captured;
+    std::unique_ptr<ClientWindow> window;
+    {
+        // Not one descriptor left: no command pipe can be opened.
+        kt::NoFreeDescriptors exhausted(0);
+        window.reset(new ClientWindow(nullptr));
+    }
+    check_searching_screen(*window);
+    QCOMPARE(captured.err.text(), std::string("La recherche des réseaux a échoué : "
+                                              "Erreur lors de l'exécution de la commande.\n"));
+}
+
+void TestClientWindow::hubs_are_listed_and_open_their_own_address()
+{
+    kt::WorkDir dir;
+    auto premier = kt::HubServer::django(dir.path(), "127.0.0.3", "premier");
+    auto twin = kt::HubServer::answering(dir.path(), "127.0.0.5", "Jumeau");
+    auto other_twin = kt::HubServer::answering(dir.path(), "127.0.0.6", "Jumeau\n");
+    auto nameless = kt::HubServer::answering(dir.path(), "127.0.0.7", " \n");
+    QVERIFY(premier->running() && twin->running() && other_twin->running() && nameless->running());
+    const QStringList names {"premier", "Jumeau", "Jumeau", ""};
+    const QStringList addresses {"127.0.0.3:8000", "127.0.0.5:8000", "127.0.0.6:8000", "127.0.0.7:8000"};
+
+    Discovery discovery(dir);
+    Captured captured;
+    {
+        ClientWindow window(nullptr);
+        check_selection_screen(window, names);
+        QCOMPARE(window.networks.size(), std::size_t(4));
+        for (int i = 0; i < 4; ++i) {
+            const Network* network = window.networks[static_cast<std::size_t>(i)];
+            QCOMPARE(QString::fromStdString(network->name), names[i]);
+            QCOMPARE(QString::fromStdString(network->address), addresses[i]);
+            QCOMPARE(network->path, std::string());
+            QCOMPARE(network->port, 8000);
+            QCOMPARE(QString::fromStdString(window.servers[static_cast<std::size_t>(i)]), addresses[i]);
+        }
+        QCOMPARE(QString::fromStdString(captured.out.text()), QString("premierJumeauJumeau"));
+
+        // The third button, the second of two with the same name.
+        Browser browser(&window);
+        QLayout* selection = window.layout();
+        QTest::mouseClick(hub_buttons(window).value(2), Qt::LeftButton);
+        QCOMPARE(browser.urls, QStringList {"http://127.0.0.6:8000"});
+        QCOMPARE(browser.titles, QStringList {"Recherche de Reseaux"});
+        QCOMPARE(browser.screens, QList<QLayout*> {selection});
+        check_connected_screen(window);
+
+        window.remove_layouts(nullptr);
+        QVERIFY(!window.layout());
+        QCOMPARE(window.findChildren<QSignalMapper*>().size(), 1);
+        QCOMPARE(window.networks.size(), std::size_t(4));
+    }
+    {
+        ClientWindow window(nullptr);
+        Browser browser(&window);
+        QTest::mouseClick(hub_buttons(window).value(3), Qt::LeftButton);
+        QCOMPARE(browser.urls, QStringList {"http://127.0.0.7:8000"});
+        check_connected_screen(window);
+    }
+    {
+        ClientWindow window(nullptr);
+        Browser browser(&window);
+        QTest::mouseClick(hub_buttons(window).value(0), Qt::LeftButton);
+        QCOMPARE(browser.urls, QStringList {"http://127.0.0.3:8000"});
+        // The address handed to the browser is the real hub's space.
+        const QByteArray head = kt::http("HEAD", browser.urls.value(0) + "/");
+        QVERIFY2(head.startsWith("HTTP/1.1 200 OK"), head.constData());
+    }
+    QCOMPARE(captured.err.text(), std::string());
+}
+
+QTEST_MAIN(TestClientWindow)
+#include "tst_clientwindow.moc"
