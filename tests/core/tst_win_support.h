@@ -13,7 +13,9 @@
 #include <QMap>
 #include <QProcess>
 #include <QStringList>
+#include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -171,16 +173,43 @@ inline QString describe(const QList<Process>& processes)
 }
 
 // Ends, by id, every process that this test started through the stand-in
-// and that still runs: the ones that carry its family mark.
+// and that still runs (those that carry its family mark), the innermost
+// first so that each is reaped by the process that started it.
 inline void end_family()
 {
     const QByteArray mark = QByteArray(kestrova_family_variable) + "=" + QByteArray::number(::getpid());
-    for (const Process& process : descendants()) {
-        const QList<QByteArray> environment =
-            kt::read_file("/proc/" + QString::number(process.pid) + "/environ").split('\0');
-        if (environment.contains(mark))
-            ::kill(process.pid, SIGKILL);
+    for (int round = 0; round < 20; ++round) {
+        QMap<pid_t, pid_t> parents;
+        for (const Process& process : descendants()) {
+            const QList<QByteArray> environment =
+                kt::read_file("/proc/" + QString::number(process.pid) + "/environ").split('\0');
+            if (environment.contains(mark))
+                parents[process.pid] = parent_of(stat_of(process.pid));
+        }
+        if (parents.isEmpty())
+            return;
+        const QList<pid_t> with_children = parents.values();
+        QList<pid_t> leaves;
+        for (pid_t pid : parents.keys())
+            if (!with_children.contains(pid))
+                leaves << pid;
+        for (pid_t pid : leaves)
+            ::kill(pid, SIGKILL);
+        for (int i = 0; i < 100 && std::any_of(leaves.begin(), leaves.end(), alive); ++i)
+            QThread::msleep(20);
     }
+}
+
+// Waits for this process to have reaped every child that ended; returns the
+// stat lines of those left, empty when none is.
+inline QString zombies_left(int timeout_ms = 10000)
+{
+    for (int waited = 0; waited < timeout_ms && !kt::zombie_children().isEmpty(); waited += 50)
+        QThread::msleep(50);
+    QStringList left;
+    for (pid_t zombie : kt::zombie_children())
+        left << QString::fromLocal8Bit(stat_of(zombie).left(80));
+    return left.join("\n");
 }
 
 inline bool server_port_answers()
