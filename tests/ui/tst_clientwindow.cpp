@@ -3,6 +3,7 @@
 #include "loopback_hubs.h"
 #include "network.h"
 #include "test_support.h"
+#include "widget_lookup.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -11,20 +12,11 @@
 
 namespace {
 
+using kt::item_as;
+using kt::widget_at;
+
 // The subnet scanned is always the loopback one around this address.
 const QString own_address = "127.0.0.2";
-
-QWidget* widget_at(QLayout* layout, int index)
-{
-    QLayoutItem* item = layout ? layout->itemAt(index) : nullptr;
-    return item ? item->widget() : nullptr;
-}
-
-template <typename T>
-T* item_as(QLayout* layout, int index)
-{
-    return qobject_cast<T*>(widget_at(layout, index));
-}
 
 // The hub buttons of a selection screen, in layout order.
 QList<QPushButton*> hub_buttons(QWidget& window)

@@ -2,6 +2,7 @@
 #include "example_host.h"
 #include "screen_parts.h"
 #include "test_support.h"
+#include "widget_lookup.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -10,17 +11,8 @@
 
 namespace {
 
-QWidget* widget_at(QLayout* layout, int index)
-{
-    QLayoutItem* item = layout ? layout->itemAt(index) : nullptr;
-    return item ? item->widget() : nullptr;
-}
-
-template <typename T>
-T* item_as(QLayout* layout, int index)
-{
-    return qobject_cast<T*>(widget_at(layout, index));
-}
+using kt::item_as;
+using kt::widget_at;
 
 QLabel* first_animation(QWidget& window)
 {

@@ -2,6 +2,7 @@
 #include "network.h"
 #include "networkselectionwindow.h"
 #include "test_support.h"
+#include "widget_lookup.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -10,19 +11,10 @@
 
 namespace {
 
+using kt::item_as;
+using kt::widget_at;
+
 const QString host = "127.0.0.2";
-
-QWidget* widget_at(QLayout* layout, int index)
-{
-    QLayoutItem* item = layout ? layout->itemAt(index) : nullptr;
-    return item ? item->widget() : nullptr;
-}
-
-template <typename T>
-T* item_as(QLayout* layout, int index)
-{
-    return qobject_cast<T*>(widget_at(layout, index));
-}
 
 // The network buttons of a main screen, in layout order.
 QList<QPushButton*> network_buttons(QWidget& window)
