@@ -1,0 +1,278 @@
+// The administrator window of a Windows build (built once per start
+// configuration): a real hub started through the command interpreter
+// stand-in, seen on 127.0.0.1:8000, and stopped from the panel.
+#include "network.h"
+#include "networkselectionwindow.h"
+#include "test_support.h"
+#include "../core/tst_win_support.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <iostream>
+
+namespace {
+
+QWidget* widget_at(QLayout* layout, int index)
+{
+    QLayoutItem* item = layout ? layout->itemAt(index) : nullptr;
+    return item ? item->widget() : nullptr;
+}
+
+template <typename T>
+T* item_as(QLayout* layout, int index)
+{
+    return qobject_cast<T*>(widget_at(layout, index));
+}
+
+QStringList network_button_texts(QWidget& window)
+{
+    QWidget* row = widget_at(window.layout(), 0);
+    QWidget* column = row ? widget_at(row->layout(), 1) : nullptr;
+    QWidget* box = column ? widget_at(column->layout(), 1) : nullptr;
+    QStringList texts;
+    for (int i = 2; box && i < box->layout()->count(); ++i)
+        if (auto* button = item_as<QPushButton>(box->layout(), i))
+            texts << button->text();
+    return texts;
+}
+
+QPushButton* network_button(QWidget& window, int index)
+{
+    QWidget* box = widget_at(widget_at(widget_at(window.layout(), 0)->layout(), 1)->layout(), 1);
+    return item_as<QPushButton>(box->layout(), index + 2);
+}
+
+QPushButton* stop_button(QWidget& window)
+{
+    QWidget* buttons = widget_at(window.layout(), 2);
+    return buttons ? item_as<QPushButton>(buttons->layout(), 1) : nullptr;
+}
+
+// Stands for the desktop's browser.
+class Browser : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Browser(QWidget* watched) : watched(watched) { QDesktopServices::setUrlHandler("http", this, "open"); }
+    ~Browser() override { QDesktopServices::unsetUrlHandler("http"); }
+    QWidget* watched;
+    QStringList urls;
+    QList<bool> had_screen;
+
+public slots:
+    void open(const QUrl& url)
+    {
+        urls << url.toString();
+        had_screen << (watched->layout() != nullptr);
+    }
+};
+
+void check_panel(NetworkSelectionWindow& window)
+{
+    QCOMPARE(window.windowTitle(), QString("Kestrova : Les Lumieres de Tavoule"));
+    QCOMPARE(window.palette().brush(QPalette::Window).gradient()->stops().value(0).second, QColor("#3399ff"));
+    QLayout* panel = window.layout();
+    QVERIFY(panel);
+    QCOMPARE(panel->count(), 4);
+    auto* animation = item_as<QLabel>(widget_at(panel, 0)->layout(), 0);
+    QVERIFY(animation && animation->movie());
+    QCOMPARE(animation->movie()->fileName(), QString("img/fuseum.gif"));
+    QCOMPARE(item_as<QLabel>(panel, 1)->text(), QString("Votre Serveur est Pret"));
+    QCOMPARE(stop_button(window)->text(), QString("Arreter le Serveur"));
+}
+
+void check_loading_screen(NetworkSelectionWindow& window)
+{
+    QLayout* loading = window.layout();
+    QVERIFY(qobject_cast<QHBoxLayout*>(loading));
+    QCOMPARE(loading->count(), 2);
+    QCOMPARE(item_as<QLabel>(loading, 0)->movie()->fileName(), QString("img/loading.gif"));
+}
+
+QList<pid_t> server_processes()
+{
+    QList<pid_t> servers;
+    for (const kw::Process& process : kw::descendants())
+        if (process.image.startsWith("python") && process.command_line.contains("runserver"))
+            servers << process.pid;
+    return servers;
+}
+
+// A folder whose name holds what the command interpreter would read as
+// operators, with a real hub made from the template inside.
+QString provision_hub_in_hostile_folder(const kt::WorkDir& dir)
+{
+    const QString folder = "mes hubs & co (2)^<x>";
+    if (kt::provision_hub(dir.path(), "lumieres").isEmpty() || !QDir().mkdir(folder)
+        || !QDir().rename("lumieres", folder + "/lumieres"))
+        return QString();
+    return folder + "/lumieres";
+}
+
+} // namespace
+
+class TestWinLaunch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void slots_of_the_windows_build();
+    void launch_shows_the_panel_and_stop_returns_to_the_registry();
+    void destroying_the_window_stops_the_server_it_started();
+    void closing_a_window_that_started_nothing_ends_nothing();
+    void a_server_that_never_answers_keeps_the_loading_screen();
+
+private:
+    std::unique_ptr<kt::WorkDir> dir;
+    std::unique_ptr<kw::Input> input;
+};
+
+void TestWinLaunch::init()
+{
+    QVERIFY2(!kw::server_port_answers(), "something already listens on 127.0.0.1:8000");
+    dir = std::make_unique<kt::WorkDir>();
+    // pause (configuration B) sees the end of input, never the suite's console.
+    input = std::make_unique<kw::Input>();
+    input->close();
+}
+
+void TestWinLaunch::cleanup()
+{
+    kw::end_family();
+    QCOMPARE(kw::zombies_left(), QString());
+    QTRY_VERIFY(!kw::server_port_answers());
+    input.reset();
+    dir.reset();
+}
+
+void TestWinLaunch::slots_of_the_windows_build()
+{
+    kt::StreamCapture out(std::cout);
+    kt::StreamCapture err(std::cerr);
+    NetworkSelectionWindow window(nullptr);
+    const QMetaObject* meta = window.metaObject();
+    QCOMPARE(meta->methodCount() - meta->methodOffset(), 3);
+    const QByteArray expected[] = {"fuck_tho(int)", "stop_network()", "testBtn()"};
+    for (int i = 0; i < 3; ++i) {
+        const QMetaMethod slot = meta->method(meta->methodOffset() + i);
+        QCOMPARE(slot.methodSignature(), expected[i]);
+        QCOMPARE(slot.methodType(), QMetaMethod::Slot);
+        QCOMPARE(slot.access(), QMetaMethod::Private);
+    }
+}
+
+void TestWinLaunch::launch_shows_the_panel_and_stop_returns_to_the_registry()
+{
+    const QString path = provision_hub_in_hostile_folder(*dir);
+    QVERIFY(!path.isEmpty());
+    kt::write_file("networks.data", "Autre|ailleurs|\nLumieres|" + path.toUtf8() + "|\n");
+    kw::Outsider outsider;
+    // What an earlier stop left: it must never be printed or used again.
+    kt::write_file("server_pid.tmp", QByteArray::number(outsider.pid()) + "  \n");
+
+    kt::StreamCapture out(std::cout);
+    kt::StreamCapture err(std::cerr);
+    NetworkSelectionWindow window(nullptr);
+    Browser browser(&window);
+    QTest::mouseClick(network_button(window, 1), Qt::LeftButton);
+
+    QCOMPARE(browser.urls, QStringList {"http://127.0.0.1:8000"});
+    QCOMPARE(browser.had_screen, QList<bool> {false});
+    check_panel(window);
+    const QString trace = QString::fromStdString(out.text());
+    QVERIFY2(QRegularExpression("^Autre\\|ailleurs\\|\nLumieres\\|.*\\|\n1\n2\n1{0,9}0sdsds$").match(trace).hasMatch(),
+             qPrintable(trace));
+    const QByteArray name = kt::http("GET", "http://127.0.0.1:8000/_infos/kl/");
+    QVERIFY2(name.endsWith("\r\n\r\nlumieres"), name.constData());
+    const QList<pid_t> servers = server_processes();
+    QVERIFY2(!servers.isEmpty(), qPrintable(kw::describe(kw::descendants())));
+
+    kt::write_file("networks.data", "Autre|ailleurs|\nLumieres|" + path.toUtf8() + "|\nTroisieme|x|\n");
+    const std::size_t printed = out.text().size();
+    QTest::mouseClick(stop_button(window), Qt::LeftButton);
+
+    // The listing names the last python started: the server that listens.
+    const QString stop_trace = QString::fromStdString(out.text().substr(printed));
+    QVERIFY2(stop_trace.startsWith(QString::number(servers.last()) + "  \n"), qPrintable(stop_trace));
+    QVERIFY2(!stop_trace.contains(QString::number(outsider.pid())), qPrintable(stop_trace));
+    QTRY_VERIFY(!kw::server_port_answers());
+    for (pid_t server : servers)
+        QTRY_VERIFY2(!kw::alive(server), qPrintable(kw::describe(kw::descendants())));
+    QVERIFY(outsider.running());
+
+    QCOMPARE(network_button_texts(window), QStringList({"Autre", "Lumieres", "Troisieme"}));
+    QCOMPARE(window.networks.size(), std::size_t(3));
+    QCOMPARE(window.windowTitle(), QString("Kestrova : Les Lumieres de Tavoule"));
+    QCOMPARE(window.styleSheet(), QString(" background: #fff;"));
+    QCOMPARE(browser.urls.size(), 1);
+    QCOMPARE(QString::fromStdString(err.text()), QString());
+}
+
+void TestWinLaunch::destroying_the_window_stops_the_server_it_started()
+{
+    const QString path = provision_hub_in_hostile_folder(*dir);
+    QVERIFY(!path.isEmpty());
+    kt::write_file("networks.data", "Lumieres|" + path.toUtf8() + "|\n");
+    kw::Outsider outsider;
+    kt::StreamCapture out(std::cout);
+    QList<pid_t> servers;
+    {
+        NetworkSelectionWindow window(nullptr);
+        Browser browser(&window);
+        QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+        check_panel(window);
+        servers = server_processes();
+        QVERIFY(!servers.isEmpty());
+    }
+    QVERIFY2(QString::fromStdString(out.text()).endsWith("sdsds" + QString::number(servers.last()) + "  \n"),
+             out.text().c_str());
+    QTRY_VERIFY(!kw::server_port_answers());
+    for (pid_t server : servers)
+        QTRY_VERIFY(!kw::alive(server));
+    QVERIFY(outsider.running());
+}
+
+void TestWinLaunch::closing_a_window_that_started_nothing_ends_nothing()
+{
+    kt::write_file("networks.data", "Lumieres|lumieres|\n");
+    kw::Outsider outsider;
+    kt::write_file("server_pid.tmp", QByteArray::number(outsider.pid()) + "  \n");
+    kt::StreamCapture out(std::cout);
+    kt::StreamCapture err(std::cerr);
+    {
+        NetworkSelectionWindow window(nullptr);
+        // Even on the panel: this window started no server.
+        window.clean_screen();
+        window.network_started_mode(nullptr);
+    }
+    QCOMPARE(out.text(), std::string("Lumieres|lumieres|\n1\n"));
+    QCOMPARE(err.text(), std::string());
+    QCOMPARE(kt::read_file("server_pid.tmp"), QByteArray::number(outsider.pid()) + "  \n");
+    QVERIFY(outsider.running());
+    QCOMPARE(kw::descendants().size(), 1);
+}
+
+void TestWinLaunch::a_server_that_never_answers_keeps_the_loading_screen()
+{
+    QDir().mkdir("casse");
+    kt::write_file("casse/manage.py", "import sys\nsys.exit('this hub is broken')\n");
+    kt::write_file("networks.data", "Casse|casse|\n");
+    kt::StreamCapture out(std::cout);
+    kt::StreamCapture err(std::cerr);
+    NetworkSelectionWindow window(nullptr);
+    Browser browser(&window);
+    QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+
+    check_loading_screen(window);
+    QVERIFY(browser.urls.isEmpty());
+    QCOMPARE(out.text(), std::string("Casse|casse|\n1\n1111111111"));
+    QVERIFY2(QString::fromStdString(err.text()).contains(QString::fromUtf8("« Casse » ne répond pas")),
+             err.text().c_str());
+}
+
+QTEST_MAIN(TestWinLaunch)
+#include "tst_win_launch.moc"
