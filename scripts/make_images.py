@@ -195,7 +195,9 @@ def people_jpeg():
         draw.ellipse([(x - h * 0.5) * k, (y - h * 0.06) * k, (x + h * 0.5) * k, (y + h * 0.06) * k], fill=shadow)
         person(image, x * k, y * k, h * k, color, WHITE)
 
-    image = downscale(image, (width, height))
+    # Stored at the size the main screen shows it: every extra pixel is decoded
+    # at each start of the program.
+    image = downscale(image, (width // 2, height // 2))
     buf = io.BytesIO()
     image.save(buf, format="JPEG", quality=86, optimize=True, subsampling=2)
     return buf.getvalue()
