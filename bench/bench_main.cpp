@@ -167,9 +167,9 @@ void bench_start_up(const char* self)
         bare_kib.push_back(bare.peak_kib);
         kestrova_kib.push_back(kestrova.peak_kib);
     }
-    std::printf("start-up to first frame   %5.2f  (goal <= 1.3)  kestrova %.1f ms, bare dialog %.1f ms\n",
+    std::printf("start-up to first frame      %5.2f  (goal <= 1.3)  kestrova %.1f ms, bare dialog %.1f ms\n",
                 median(kestrova_ms) / median(bare_ms), median(kestrova_ms), median(bare_ms));
-    std::printf("peak memory               %5.2f  (goal <= 1.3)  kestrova %.0f KiB, bare dialog %.0f KiB\n",
+    std::printf("peak memory                  %5.2f  (goal <= 1.3)  kestrova %.0f KiB, bare dialog %.0f KiB\n",
                 median(kestrova_kib) / median(bare_kib), median(kestrova_kib), median(bare_kib));
 }
 
@@ -253,7 +253,7 @@ void bench_launch(const char* self)
             end_group(group);
         std::remove((r + "/groups").c_str());
     }
-    std::printf("launch to panel - 2 s     %5.2f  (goal <= 1.2)  kestrova %.0f ms, hub server alone %.0f ms\n",
+    std::printf("launch to panel - 2 s        %5.2f  (goal <= 1.2)  kestrova %.0f ms, hub server alone %.0f ms\n",
                 median(launched) / median(alone), median(launched), median(alone));
 }
 
@@ -287,7 +287,7 @@ void bench_registry()
 {
     const double small = time_registry(10000);
     const double large = time_registry(100000);
-    std::printf("registry 100k / 10k lines %5.2f  (goal ~ 10)    100k %.1f ms, 10k %.1f ms\n", large / small, large,
+    std::printf("registry 100k / 10k lines    %5.2f  (goal ~ 10)    100k %.1f ms, 10k %.1f ms\n", large / small, large,
                 small);
 }
 
@@ -310,8 +310,16 @@ int main(int argc, char** argv)
 
     utsname machine {};
     ::uname(&machine);
-    std::printf("Kestrova benchmarks on %s %s, %ld cores (ratio, goal, absolute times)\n", machine.sysname,
-                machine.machine, ::sysconf(_SC_NPROCESSORS_ONLN));
+    std::string processor = "unknown processor";
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    for (std::string line; std::getline(cpuinfo, line);)
+        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
+            processor = line.substr(line.find(':') + 2);
+            break;
+        }
+    std::printf("Kestrova benchmarks on %s %s %s, %s, %ld cores, Qt %s\n", machine.sysname, machine.release,
+                machine.machine, processor.c_str(), ::sysconf(_SC_NPROCESSORS_ONLN), qVersion());
+    std::printf("figure                       ratio  goal           absolute times (medians)\n");
     const char* only = std::getenv("KESTROVA_BENCH_ONLY");
     const std::string which = only ? only : "";
     if (which.empty() || which == "start-up")
