@@ -9,6 +9,17 @@ set(KESTROVA_CORE_POSIX
 # calls reach the stand-ins of src/core/standins.
 set(KESTROVA_CORE_WINDOWS
   src/core/server_control_win.cpp src/core/standins/process_win.cpp)
+include(GNUInstallDirs)
+# The Windows builds run kestrova-cmd from beside themselves: in the build tree
+# and in bin/ once installed. Only programs elsewhere (the test suites, which
+# run from tests/) need the path compiled in as a last resort; outside a test
+# build it is the installed one, so that no installed program names the tree
+# it was built in.
+if(KESTROVA_BUILD_TESTS)
+  set(KESTROVA_CMD_FALLBACK "$<TARGET_FILE:kestrova-cmd>")
+else()
+  set(KESTROVA_CMD_FALLBACK "${CMAKE_INSTALL_FULL_BINDIR}/kestrova-cmd")
+endif()
 set(KESTROVA_UI_SOURCES
   src/ui/networkselectionwindow.cpp src/ui/screen_parts.cpp src/ui/clientwindow.cpp
   src/ui/setupwindow.cpp)
@@ -42,7 +53,7 @@ function(kestrova_add_flavour FLAVOUR)
     else()
       kestrova_add_command_interpreter_standin()
       add_dependencies(${core} kestrova-cmd)
-      target_compile_definitions(${core} PRIVATE KESTROVA_CMD_PATH="$<TARGET_FILE:kestrova-cmd>")
+      target_compile_definitions(${core} PRIVATE KESTROVA_CMD_PATH="${KESTROVA_CMD_FALLBACK}")
     endif()
   endif()
 
@@ -62,8 +73,12 @@ function(kestrova_add_flavour FLAVOUR)
   target_link_libraries(kestrova_mainwindow_${id} PUBLIC Qt5::Widgets)
 
   add_executable(kestrova-${FLAVOUR} src/app/main.cpp)
+  # The program carries every component, even those no screen of it opens yet
+  # (client window, setup dialog, provisioning): keep the whole libraries.
   target_link_libraries(kestrova-${FLAVOUR} PRIVATE kestrova_app_${id} kestrova_mainwindow_${id})
-  install(TARGETS kestrova-${FLAVOUR} RUNTIME DESTINATION bin)
+  set_target_properties(kestrova-${FLAVOUR} PROPERTIES
+    LINK_LIBRARY_OVERRIDE_${core} WHOLE_ARCHIVE LINK_LIBRARY_OVERRIDE_${ui} WHOLE_ARCHIVE)
+  install(TARGETS kestrova-${FLAVOUR} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 
 # kestrova-cmd: the stand-in for the Windows command interpreter on a host that
