@@ -24,7 +24,13 @@ std::string not_an_option(const std::string& argument)
 #ifdef KESTROVA_WINDOWS_BUILD
 std::string quoted(const std::string& argument)
 {
-    return cmd_quote(not_an_option(argument));
+    // django-admin and cp split their command line by the C runtime's rule,
+    // where backslashes before the closing quote would escape it: doubled,
+    // they stand for themselves.
+    std::string text = not_an_option(argument);
+    const std::size_t kept = text.find_last_not_of('\\');
+    text.append(text.size() - (kept == std::string::npos ? 0 : kept + 1), '\\');
+    return cmd_quote(text);
 }
 
 // The command interpreter's own exit status.
