@@ -180,7 +180,10 @@ def xdotool(env, *args):
 
 
 def window_id(env, title, timeout=30):
-    return wait_until(lambda: xdotool(env, "search", "--name", title).split("\n")[0], timeout)
+    # Only a mapped window takes the focus and the keys sent to it; a slow
+    # start (a sanitizer build) leaves the named window unmapped for a while.
+    return wait_until(lambda: xdotool(env, "search", "--onlyvisible", "--name", title).split("\n")[0],
+                      timeout)
 
 
 def screenshot(env, path):

@@ -264,9 +264,10 @@ NoFreeDescriptors::~NoFreeDescriptors()
     ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-StreamCapture::StreamCapture(std::ostream& stream)
-    : stream(stream), previous(stream.rdbuf(buffer.rdbuf()))
+StreamCapture::StreamCapture(std::ostream& stream) : stream(stream), previous(stream.rdbuf())
 {
+    // Here and not in the initialiser list: the buffer is built after `previous`.
+    stream.rdbuf(buffer.rdbuf());
 }
 
 StreamCapture::~StreamCapture()

@@ -94,6 +94,18 @@ private:
     long saved_limit = 0;
 };
 
+// Makes every popen of the process fail, as with no descriptor left, for the
+// object's life. Unlike NoFreeDescriptors it leaves Qt and the sanitizers the
+// descriptors they open on the way.
+class CommandPipesRefused
+{
+public:
+    CommandPipesRefused();
+    ~CommandPipesRefused();
+    CommandPipesRefused(const CommandPipesRefused&) = delete;
+    CommandPipesRefused& operator=(const CommandPipesRefused&) = delete;
+};
+
 // Captures what the program writes to a standard stream for the capture's life.
 class StreamCapture
 {

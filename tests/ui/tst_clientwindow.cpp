@@ -253,8 +253,7 @@ void TestClientWindow::failed_command_counts_as_no_hub()
     Captured captured;
     std::unique_ptr<ClientWindow> window;
     {
-        // Not one descriptor left: no command pipe can be opened.
-        kt::NoFreeDescriptors exhausted(0);
+        kt::CommandPipesRefused refused;
         window.reset(new ClientWindow(nullptr));
     }
     check_searching_screen(*window);

@@ -7,30 +7,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <cerrno>
-#include <cstdio>
-#include <dlfcn.h>
 #include <iostream>
-
-namespace {
-
-// Set while a test needs the command pipe to fail. Running out of descriptors
-// would do it too, but the window must still read its registry afterwards, and
-// how many descriptors Qt opens on the way there is not ours to count.
-bool refuse_command_pipes = false;
-
-} // namespace
-
-extern "C" FILE* popen(const char* command, const char* modes)
-{
-    if (refuse_command_pipes) {
-        errno = EMFILE;
-        return nullptr;
-    }
-    using Popen = FILE* (*)(const char*, const char*);
-    static const auto system_popen = reinterpret_cast<Popen>(::dlsym(RTLD_NEXT, "popen"));
-    return system_popen(command, modes);
-}
 
 namespace {
 
@@ -399,9 +376,10 @@ void TestNetworkSelectionWindow::command_failure_keeps_the_window_usable()
     Captured captured;
     NetworkSelectionWindow window(nullptr);
     QPushButton* second = network_buttons(window).value(1);
-    refuse_command_pipes = true;
-    QTest::mouseClick(second, Qt::LeftButton);
-    refuse_command_pipes = false;
+    {
+        kt::CommandPipesRefused refused;
+        QTest::mouseClick(second, Qt::LeftButton);
+    }
     const QString err = QString::fromStdString(captured.err.text());
     QVERIFY2(err.contains("Erreur lors de l'exécution de la commande."), qPrintable(err));
     // Back on a main screen that lists the registry once.
