@@ -1,5 +1,6 @@
 // Times the discovery of hub servers on a loopback /24 against the floor of
 // its sequential design: the bare scan plus one bare HEAD per host.
+#include "bench_timing.h"
 #include "discovery_commands.h"
 #include "hub_utilities.h"
 #include "loopback_hubs.h"
@@ -26,12 +27,6 @@ double seconds(const std::function<void()>& work)
     const auto start = std::chrono::steady_clock::now();
     work();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 std::size_t found = 0;

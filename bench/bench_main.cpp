@@ -3,6 +3,7 @@
 // launch benchmark's hub listens on 127.0.0.2:8000, which an ifconfig
 // stand-in reports as this computer's address. Run it alone (not beside the
 // test suite, which uses the same port).
+#include "bench_timing.h"
 #include "hub_utilities.h"
 #include "network.h"
 #include "networkselectionwindow.h"
@@ -37,19 +38,6 @@ namespace {
 
 const char* const bench_host = "127.0.0.2";
 const int runs = 7;
-
-double now_ms()
-{
-    timespec t {};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 void write_text(const std::string& path, const std::string& text, bool executable = false)
 {

@@ -3,6 +3,7 @@
 // less the fixed two-second wait, against the hub server's own time to answer
 // its first request when started directly. Goal: a ratio of at most 1.3.
 // Loopback only: the server listens on 127.0.0.1:8000; run it alone.
+#include "bench_timing.h"
 #include "network.h"
 #include "networkselectionwindow.h"
 
@@ -40,19 +41,6 @@ namespace {
 
 const int runs = 5;
 const double fixed_wait_ms = 2000;
-
-double now_ms()
-{
-    timespec t {};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 bool answers_http()
 {

@@ -7,6 +7,7 @@
 #include "hostile_widgets.h"
 #include "network.h"
 #include "networkselectionwindow.h"
+#include "recording_browser.h"
 #include "test_support.h"
 #ifdef KESTROVA_WINDOWS_BUILD
 #include "../core/tst_win_support.h"
@@ -69,16 +70,6 @@ int open_descriptors()
     return fewest;
 }
 
-class Browser : public QObject
-{
-    Q_OBJECT
-public:
-    Browser() { QDesktopServices::setUrlHandler("http", this, "open"); }
-    ~Browser() override { QDesktopServices::unsetUrlHandler("http"); }
-    QStringList urls;
-public slots:
-    void open(const QUrl& url) { urls << url.toString(); }
-};
 
 #ifndef KESTROVA_WINDOWS_BUILD
 // Every process that the test starts carries it, and so does what the
@@ -199,7 +190,7 @@ void TestHygiene::twenty_launches_and_stops_leave_no_zombie_and_no_descriptor()
 
     kt::StreamCapture out(std::cout);
     kt::StreamCapture err(std::cerr);
-    Browser browser;
+    kt::Browser browser;
     NetworkSelectionWindow window(nullptr);
     int after_first = 0;
     // The first launch opens what Qt opens once (image plugins, fonts); the

@@ -2,6 +2,7 @@
 #include "example_host.h"
 #include "loopback_hubs.h"
 #include "network.h"
+#include "recording_browser.h"
 #include "test_support.h"
 #include "widget_lookup.h"
 
@@ -29,30 +30,6 @@ QList<QPushButton*> hub_buttons(QWidget& window)
     return buttons;
 }
 
-// Stands for the desktop's browser: records each URL and the window's title
-// and screen at that moment.
-class Browser : public QObject
-{
-    Q_OBJECT
-public:
-    explicit Browser(QWidget* watched) : watched(watched)
-    {
-        QDesktopServices::setUrlHandler("http", this, "open");
-    }
-    ~Browser() override { QDesktopServices::unsetUrlHandler("http"); }
-    QWidget* watched;
-    QStringList urls;
-    QStringList titles;
-    QList<QLayout*> screens;
-
-public slots:
-    void open(const QUrl& url)
-    {
-        urls << url.toString();
-        titles << watched->windowTitle();
-        screens << watched->layout();
-    }
-};
 
 // Puts a recorder in front of the real curl, so that the test sees every
 // request of the search.
@@ -289,7 +266,7 @@ void TestClientWindow::hubs_are_listed_and_open_their_own_address()
         QCOMPARE(QString::fromStdString(captured.out.text()), QString("premierJumeauJumeau"));
 
         // The third button, the second of two with the same name.
-        Browser browser(&window);
+        kt::Browser browser(&window);
         QLayout* selection = window.layout();
         QTest::mouseClick(hub_buttons(window).value(2), Qt::LeftButton);
         QCOMPARE(browser.urls, QStringList {"http://127.0.0.6:8000"});
@@ -304,14 +281,14 @@ void TestClientWindow::hubs_are_listed_and_open_their_own_address()
     }
     {
         ClientWindow window(nullptr);
-        Browser browser(&window);
+        kt::Browser browser(&window);
         QTest::mouseClick(hub_buttons(window).value(3), Qt::LeftButton);
         QCOMPARE(browser.urls, QStringList {"http://127.0.0.7:8000"});
         check_connected_screen(window);
     }
     {
         ClientWindow window(nullptr);
-        Browser browser(&window);
+        kt::Browser browser(&window);
         QTest::mouseClick(hub_buttons(window).value(0), Qt::LeftButton);
         QCOMPARE(browser.urls, QStringList {"http://127.0.0.3:8000"});
         // The address handed to the browser is the real hub's space.

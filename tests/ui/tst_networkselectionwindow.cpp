@@ -1,6 +1,7 @@
 #include "example_host.h"
 #include "network.h"
 #include "networkselectionwindow.h"
+#include "recording_browser.h"
 #include "test_support.h"
 #include "widget_lookup.h"
 
@@ -11,6 +12,7 @@
 
 namespace {
 
+using kt::Browser;
 using kt::item_as;
 using kt::widget_at;
 
@@ -29,28 +31,6 @@ QList<QPushButton*> network_buttons(QWidget& window)
     return buttons;
 }
 
-// Stands for the desktop's browser: records each URL and whether the window
-// had a screen at that moment.
-class Browser : public QObject
-{
-    Q_OBJECT
-public:
-    explicit Browser(QWidget* watched = nullptr) : watched(watched)
-    {
-        QDesktopServices::setUrlHandler("http", this, "open");
-    }
-    ~Browser() override { QDesktopServices::unsetUrlHandler("http"); }
-    QWidget* watched;
-    QStringList urls;
-    QList<bool> had_screen;
-
-public slots:
-    void open(const QUrl& url)
-    {
-        urls << url.toString();
-        had_screen << (watched && watched->layout());
-    }
-};
 
 struct Captured
 {
@@ -292,7 +272,7 @@ void TestNetworkSelectionWindow::pressing_a_button_launches_its_network_and_show
     QTest::mouseClick(network_buttons(window).value(1), Qt::LeftButton);
 
     QCOMPARE(browser.urls, QStringList {"http://127.0.0.2:8000"});
-    QCOMPARE(browser.had_screen, QList<bool> {false});
+    QCOMPARE(browser.screens, QList<QLayout*> {nullptr});
     QTRY_VERIFY(QFile::exists(dir.file("args")));
     QTRY_COMPARE(QString::fromUtf8(kt::read_file(dir.file("args"))).split('\n').value(3),
                  QString("cd hubs/deux && python3 manage.py runserver 127.0.0.2:8000 ; exec bash"));

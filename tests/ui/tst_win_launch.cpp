@@ -3,6 +3,7 @@
 // stand-in, seen on 127.0.0.1:8000, and stopped from the panel.
 #include "network.h"
 #include "networkselectionwindow.h"
+#include "recording_browser.h"
 #include "test_support.h"
 #include "../core/tst_win_support.h"
 
@@ -49,24 +50,6 @@ QPushButton* stop_button(QWidget& window)
     return buttons ? item_as<QPushButton>(buttons->layout(), 1) : nullptr;
 }
 
-// Stands for the desktop's browser.
-class Browser : public QObject
-{
-    Q_OBJECT
-public:
-    explicit Browser(QWidget* watched) : watched(watched) { QDesktopServices::setUrlHandler("http", this, "open"); }
-    ~Browser() override { QDesktopServices::unsetUrlHandler("http"); }
-    QWidget* watched;
-    QStringList urls;
-    QList<bool> had_screen;
-
-public slots:
-    void open(const QUrl& url)
-    {
-        urls << url.toString();
-        had_screen << (watched->layout() != nullptr);
-    }
-};
 
 void check_panel(NetworkSelectionWindow& window)
 {
@@ -177,11 +160,11 @@ void TestWinLaunch::launch_shows_the_panel_and_stop_returns_to_the_registry()
     kt::StreamCapture out(std::cout);
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
-    Browser browser(&window);
+    kt::Browser browser(&window);
     QTest::mouseClick(network_button(window, 1), Qt::LeftButton);
 
     QCOMPARE(browser.urls, QStringList {"http://127.0.0.1:8000"});
-    QCOMPARE(browser.had_screen, QList<bool> {false});
+    QCOMPARE(browser.screens, QList<QLayout*> {nullptr});
     check_panel(window);
     const QString trace = QString::fromStdString(out.text());
     QVERIFY2(QRegularExpression("^Autre\\|ailleurs\\|\nLumieres\\|.*\\|\n1\n2\n1{0,9}0sdsds$").match(trace).hasMatch(),
@@ -222,7 +205,7 @@ void TestWinLaunch::destroying_the_window_stops_the_server_it_started()
     QList<pid_t> servers;
     {
         NetworkSelectionWindow window(nullptr);
-        Browser browser(&window);
+        kt::Browser browser(&window);
         QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
         check_panel(window);
         servers = server_processes();
@@ -264,7 +247,7 @@ void TestWinLaunch::a_server_that_never_answers_keeps_the_loading_screen()
     kt::StreamCapture out(std::cout);
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
-    Browser browser(&window);
+    kt::Browser browser(&window);
     QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
 
     check_loading_screen(window);

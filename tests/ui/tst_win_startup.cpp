@@ -1,6 +1,7 @@
 // The start-up and teardown of a Windows build, run whole in this process:
 // its icons and window flags, and what leaving the program stops.
 #include "startup.h"
+#include "recording_browser.h"
 #include "test_support.h"
 #include "../core/tst_win_support.h"
 
@@ -37,15 +38,6 @@ QColor colour_of(const QIcon& icon)
     return image.isNull() ? QColor() : image.pixelColor(8, 8);
 }
 
-// Stands for the desktop's browser.
-class Browser : public QObject
-{
-    Q_OBJECT
-public:
-    QStringList urls;
-public slots:
-    void open(const QUrl& url) { urls << url.toString(); }
-};
 
 // What the program showed, seen from inside its event loop.
 struct Seen
@@ -68,11 +60,9 @@ void on_shown(QWidget& window)
         QWidget* row = window.layout()->itemAt(0)->widget();
         QWidget* box = row->layout()->itemAt(1)->widget()->layout()->itemAt(1)->widget();
         auto* button = qobject_cast<QPushButton*>(box->layout()->itemAt(2)->widget());
-        Browser browser;
-        QDesktopServices::setUrlHandler("http", &browser, "open");
+        kt::Browser browser;
         if (button)
             button->click();
-        QDesktopServices::unsetUrlHandler("http");
         seen.panel = window.windowTitle() == "Kestrova : Les Lumieres de Tavoule";
         seen.urls = browser.urls;
     }
