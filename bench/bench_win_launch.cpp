@@ -6,6 +6,7 @@
 #include "bench_timing.h"
 #include "network.h"
 #include "networkselectionwindow.h"
+#include "server_commands.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -28,14 +29,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-#if defined(KESTROVA_START_CONFIGURATION_A)
-constexpr char configuration = 'A';
-#elif defined(KESTROVA_START_CONFIGURATION_B)
-constexpr char configuration = 'B';
-#else
-constexpr char configuration = 'C';
-#endif
 
 namespace {
 
@@ -199,7 +192,7 @@ int main(int argc, char** argv)
     const double anchor = median(anchors);
     const double launch = median(launches);
     std::printf("win-%c launch to panel - 2 s  %5.2f  (goal <= 1.3)  kestrova %.0f ms, hub server alone %.0f ms\n",
-                configuration + ('a' - 'A'), launch / anchor, launch, anchor);
+                start_configuration + ('a' - 'A'), launch / anchor, launch, anchor);
     return 0;
 }
 

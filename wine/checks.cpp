@@ -20,14 +20,6 @@ namespace {
 
 using namespace kw;
 
-#if defined(KESTROVA_START_CONFIGURATION_A)
-constexpr char configuration = 'A';
-#elif defined(KESTROVA_START_CONFIGURATION_B)
-constexpr char configuration = 'B';
-#else
-constexpr char configuration = 'C';
-#endif
-
 // A project folder whose name the interpreter must not split or read as
 // an operator.
 const std::string project = "mes hubs\\un & deux";
@@ -157,7 +149,7 @@ HANDLE check_server_run(Verdict& verdict, Processes& processes, const WorkDir& d
 // A and C: launch returns while the server runs on.
 void launch_returns_while_the_server_runs(Verdict& verdict)
 {
-    WorkDir dir(std::string("launch-") + configuration);
+    WorkDir dir(std::string("launch-") + start_configuration);
     make_project();
     Environment environment;
     set_server_environment(environment, dir);
@@ -174,7 +166,7 @@ void launch_returns_while_the_server_runs(Verdict& verdict)
     verdict.expect_equal(std::to_string(result), "0", "launch's result");
     verdict.expect_equal(messages, "", "launch's messages");
     check_server_run(verdict, processes, dir);
-    verdict.expect_equal(joined(interpreter.lines()), win_start_command(configuration, project),
+    verdict.expect_equal(joined(interpreter.lines()), win_start_command(start_configuration, project),
                          "the line handed to the interpreter");
 }
 
@@ -576,7 +568,7 @@ int main(int argc, char** argv)
         }
     }
 
-    const char label[] = {'w', 'i', 'n', '-', static_cast<char>(configuration - 'A' + 'a'), '\0'};
+    const char label[] = {'w', 'i', 'n', '-', static_cast<char>(start_configuration - 'A' + 'a'), '\0'};
     int passed = 0;
     int failed = 0;
     for (const Check& check : checks) {

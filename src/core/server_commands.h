@@ -17,6 +17,19 @@ std::string cd_argument(const std::string& path);
 
 // Windows build: the command lines handed to the command interpreter.
 
+#ifdef KESTROVA_WINDOWS_BUILD
+// The start configuration this Windows build is made with.
+#if defined(KESTROVA_START_CONFIGURATION_A)
+constexpr char start_configuration = 'A';
+#elif defined(KESTROVA_START_CONFIGURATION_B)
+constexpr char start_configuration = 'B';
+#elif defined(KESTROVA_START_CONFIGURATION_C)
+constexpr char start_configuration = 'C';
+#else
+#error "The Windows build needs its start configuration: KESTROVA_START_CONFIGURATION_A, _B or _C"
+#endif
+#endif
+
 // Start command of configuration 'A', 'B' or 'C' for a project folder. The
 // path is quoted so that the interpreter that runs "cd" reads it literally:
 // in B and C the outer interpreter sees it outside its quotes, so its special

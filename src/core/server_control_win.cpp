@@ -13,16 +13,6 @@
 
 namespace {
 
-#if defined(KESTROVA_START_CONFIGURATION_A)
-constexpr char start_configuration = 'A';
-#elif defined(KESTROVA_START_CONFIGURATION_B)
-constexpr char start_configuration = 'B';
-#elif defined(KESTROVA_START_CONFIGURATION_C)
-constexpr char start_configuration = 'C';
-#else
-#error "The Windows build needs its start configuration: KESTROVA_START_CONFIGURATION_A, _B or _C"
-#endif
-
 constexpr const char* pid_file_name = "server_pid.tmp";
 // A refused connection on loopback fails at once; without a pause the window's
 // ten checks would be over long before Django is up.
