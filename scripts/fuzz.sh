@@ -8,7 +8,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${KESTROVA_FUZZ_BUILD_DIR:-$top/build-fuzz}
 seconds=${KESTROVA_FUZZ_SECONDS:-60}
 
-"$top/scripts/install-clang.sh"
+# clang with its sanitizer and libFuzzer runtimes, which it only recommends.
+"$top/scripts/install-deps.sh" cmake make clang-14 libclang-rt-14-dev
 
 cmake -S "$top/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build "$build" -j 2

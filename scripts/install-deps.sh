@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build, the demo and the tests
-# need and this machine lacks. Safe to run again: it installs only what is missing.
+# need and this machine lacks; given package names, those instead (the extra
+# stages of the test command). Safe to run again: it installs only what is missing.
 set -euo pipefail
 
 packages=(
@@ -15,6 +16,8 @@ packages=(
   # the tools the program runs
   net-tools nmap curl
 )
+
+[ $# -eq 0 ] || packages=("$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -14,15 +14,7 @@ exec </dev/null
 "$top/scripts/install-deps.sh"
 # Beyond the build: dpkg-shlibdeps for the package's library dependencies,
 # desktop-file-validate for its desktop entry.
-extra=()
-for package in dpkg-dev desktop-file-utils; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
-    || extra+=("$package")
-done
-if [ ${#extra[@]} -gt 0 ]; then
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${extra[@]}"
-fi
+"$top/scripts/install-deps.sh" dpkg-dev desktop-file-utils
 
 cmake -S "$top" -B "$build" -DKESTROVA_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_INSTALL_PREFIX=/usr >/dev/null

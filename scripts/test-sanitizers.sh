@@ -8,7 +8,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${KESTROVA_ASAN_BUILD_DIR:-$top/build-asan}
 
 "$top/scripts/install-deps.sh"
-"$top/scripts/install-clang.sh"
+# clang with its sanitizer and libFuzzer runtimes, which it only recommends.
+"$top/scripts/install-deps.sh" cmake make clang-14 libclang-rt-14-dev
 
 # clang rather than g++: with g++ the undefined-behaviour sanitizer is a
 # runtime apart from AddressSanitizer's and writes its reports to the error

@@ -84,19 +84,7 @@ started=$SECONDS
 
 # What CI's clean Debian 12 lacks: Wine, the MinGW-w64 compilers, and the
 # native tools for the Linux side of the comparison and the listener.
-packages=(wine wine64 g++-mingw-w64-x86-64-posix cmake make g++ python3)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
-    || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  as_root=()
-  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-  echo "Installation des paquets manquants : ${missing[*]}"
-  "${as_root[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+"$top/scripts/install-deps.sh" wine wine64 g++-mingw-w64-x86-64-posix cmake make g++ python3
 
 cmake -S "$top/wine" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw-w64.cmake" >/dev/null
 cmake --build "$build" -j2
