@@ -51,6 +51,26 @@ bool run_succeeded(const std::string& command)
 }
 #endif
 
+// True when `name` climbs out of the folder it is joined to: the copies
+// would then land over files beside the project, or further up.
+bool leaves_the_project(const std::string& name)
+{
+#ifdef KESTROVA_WINDOWS_BUILD
+    const char* const separators = "/\\";
+#else
+    const char* const separators = "/";
+#endif
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = name.find_first_of(separators, start);
+        if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
+            return true;
+        if (end == std::string::npos)
+            return false;
+        start = end + 1;
+    }
+}
+
 } // namespace
 
 std::vector<std::string> provisioning_commands(const std::string& name, const std::string& path)
@@ -72,10 +92,15 @@ std::vector<std::string> provisioning_commands(const std::string& name, const st
 
 int create_new_network(std::string name, std::string path)
 {
+    if (leaves_the_project(name)) {
+        std::cerr << "Le réseau « " << name << " » n'a pas été créé : son nom désigne un dossier hors du "
+                  << "projet (« .. »). Aucune commande n'a été lancée." << std::endl;
+        return 1;
+    }
     const std::vector<std::string> commands = provisioning_commands(name, path);
     if (commands.empty()) {
         std::cerr << "Le réseau « " << name << " » n'a pas été créé : son nom ou son chemin "
-                  << "contient un guillemet, un « % » ou un saut de ligne, que l'interpréteur "
+                  << "contient un guillemet, un « % », un saut de ligne ou un retour chariot, que l'interpréteur "
                   << "de commandes ne sait pas protéger. Aucune commande n'a été lancée."
                   << std::endl;
         return 1;

@@ -91,6 +91,8 @@ private slots:
     void second_run_leaves_the_first_project_alone();
     void empty_path_writes_nothing();
     void first_failure_stops_the_rest();
+    void name_leaving_the_project_runs_nothing_data();
+    void name_leaving_the_project_runs_nothing();
     void shell_characters_run_nothing_else_data();
     void shell_characters_run_nothing_else();
 #ifdef KESTROVA_WINDOWS_BUILD
@@ -218,6 +220,38 @@ void TestProvisioning::first_failure_stops_the_rest()
     QVERIFY2(package.contains("hubs") && !package.contains("templates") && !package.contains("static"),
              qPrintable(package.join(' ')));
     QVERIFY2(reports_failed_step(err, 4), err.text().c_str());
+}
+
+void TestProvisioning::name_leaving_the_project_runs_nothing_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("..") << QByteArray("..");
+    QTest::newRow("../..") << QByteArray("../..");
+    QTest::newRow("through the package") << QByteArray("quartier/../../..");
+    QTest::newRow("trailing slash") << QByteArray("../../");
+#ifdef KESTROVA_WINDOWS_BUILD
+    QTest::newRow("backslashes") << QByteArray("..\\..");
+#endif
+}
+
+void TestProvisioning::name_leaving_the_project_runs_nothing()
+{
+    QFETCH(QByteArray, name);
+    // The working directory is a folder inside ours, so that copies that
+    // climbed out of the project would still land where the test sees them.
+    kt::WorkDir outer;
+    QVERIFY(QDir(outer.path()).mkdir("atelier"));
+    QVERIFY(QDir::setCurrent(outer.file("atelier")));
+    copy_template_into(outer.file("atelier"));
+    kt::StandIns stand_ins;
+    stand_ins.prefer_system_python();
+    const QMap<QString, QByteArray> before = snapshot(outer.path());
+
+    kt::StreamCapture err(std::cerr);
+    QCOMPARE(create_new_network(name.toStdString(), "quartier"), 1);
+
+    QVERIFY2(err.text().find("Aucune commande n'a été lancée.") != std::string::npos, err.text().c_str());
+    QCOMPARE(snapshot(outer.path()), before);
 }
 
 void TestProvisioning::shell_characters_run_nothing_else_data()

@@ -375,6 +375,15 @@ void TestWinCmd::provisioning_lines_make_a_project()
     const Ran again = run(dir->path(), "django-admin startproject \"lumieres\"");
     QVERIFY(again.status != 0);
     QVERIFY2(again.err.contains("lumieres"), qPrintable(again.err));
+
+    // django-admin is looked for on the search path, as the interpreter does.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", dir->path().toLocal8Bit());
+    const Ran missing = run(dir->path(), "django-admin startproject \"ailleurs\"");
+    qputenv("PATH", path);
+    QVERIFY(missing.status != 0);
+    QVERIFY2(missing.err.contains(QString::fromUtf8("« django-admin » n'est pas reconnu")), qPrintable(missing.err));
+    QVERIFY(!QFile::exists("ailleurs"));
 }
 
 void TestWinCmd::other_forms_are_refused_and_nothing_runs_data()

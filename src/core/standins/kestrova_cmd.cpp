@@ -673,9 +673,8 @@ int run_command(const Command& command)
     case Kind::Taskkill:
         return run_taskkill(command.pid);
     case Kind::DjangoAdmin:
-        // django-admin is Django's own "python -m django", with the Python that has Django.
-        return run_program(python_program(), {python_program(), "-m", "django", "startproject", command.arguments[1]},
-                           false);
+        // Found on the search path, as the interpreter would: without one, provisioning fails.
+        return run_program("django-admin", {"django-admin", "startproject", command.arguments[1]}, true);
     case Kind::Cp: {
         std::vector<std::string> arguments {"cp"};
         arguments.insert(arguments.end(), command.arguments.begin(), command.arguments.end());
