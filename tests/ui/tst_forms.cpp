@@ -137,6 +137,7 @@ private slots:
 
     void main_window_skeleton();
     void form_names_only_an_unnamed_window();
+    void form_leaves_the_menu_bar_to_the_window();
 
 private:
     kt::WorkDir* dir = nullptr;
@@ -403,6 +404,21 @@ void TestForms::form_names_only_an_unnamed_window()
     QCOMPARE(form.statusbar, unnamed.statusBar());
     QCOMPARE(unnamed.windowTitle(), QString("MainWindow"));
     QCOMPARE(unnamed.size(), QSize(800, 600));
+}
+
+void TestForms::form_leaves_the_menu_bar_to_the_window()
+{
+    // A menu bar given no geometry of its own is placed by the window's
+    // layout alone: before the window is shown it keeps a child's default.
+    QMainWindow plain;
+    plain.setMenuBar(new QMenuBar(&plain));
+    QMainWindow window;
+    Ui_MainWindow form;
+    form.setupUi(&window);
+    QCOMPARE(form.menubar->geometry(), plain.menuBar()->geometry());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(form.menubar->width(), window.width());
 }
 
 QTEST_MAIN(TestForms)
