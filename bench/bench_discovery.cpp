@@ -20,7 +20,9 @@ namespace {
 // The scan target is always the loopback /24 around this address.
 const std::string own_address = "127.0.0.2";
 const int rounds = 5;
-const double curl_bound = 5.0;
+const int hung_rounds = 3;
+// The longest any one ask of the search may take.
+const double ask_bound = 5.0;
 
 double seconds(const std::function<void()>& work)
 {
@@ -73,17 +75,20 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    double hung = 0;
+    std::vector<double> hung_discoveries;
     {
         kt::Listener silent("127.0.0.7", 8000);
-        hung = seconds(discovery);
+        for (int i = 0; i < hung_rounds; ++i)
+            hung_discoveries.push_back(seconds(discovery));
     }
     const double plain = median(discoveries);
     const double floor = median(floors);
+    const double hung = median(hung_discoveries);
 
     std::printf("discovery of a loopback /24  %5.2f  (goal <= 1.2)  kestrova %.0f ms, bare nmap + curl --head %.0f ms\n",
                 plain / floor, plain * 1e3, floor * 1e3);
-    std::printf("a host that never answers    %5.2f  (goal <= 1.0)  adds %.0f ms, against the %.0f s bound of one ask\n",
-                (hung - plain) / curl_bound, (hung - plain) * 1e3, curl_bound);
+    std::printf("a host that never answers    %5.2f  (goal < 1.0)  adds %.0f ms against the %.0f s bound of one ask "
+                "(search %.0f ms with it, %.0f ms without)\n",
+                (hung - plain) / ask_bound, (hung - plain) * 1e3, ask_bound, hung * 1e3, plain * 1e3);
     return 0;
 }

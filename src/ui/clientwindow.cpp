@@ -79,18 +79,17 @@ void ClientWindow::searching_networks_mode()
 #ifndef KESTROVA_WINDOWS_BUILD
     // The names are asked before the searching screen goes, so that a
     // command that cannot run leaves the window as a search that found nothing.
-    std::vector<std::string> found;
     std::vector<std::string> names;
     try {
-        found = find_servers();
-        if (found.empty())
+        servers = find_servers();
+        if (servers.empty())
             return;
-        names = find_servers_names(found);
+        names = find_servers_names(servers);
     } catch (const std::runtime_error& error) {
+        servers.clear();
         std::cerr << "La recherche des réseaux a échoué : " << error.what() << std::endl;
         return;
     }
-    servers = found;
     remove_layouts(nullptr);
     for (std::size_t i = 0; i < servers.size(); ++i) {
         const std::string name = i < names.size() ? names[i] : std::string();

@@ -60,16 +60,16 @@ void TestDiscovery::command_texts_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("plain")
         << "127.0.0.2" << "nmap -sn -n 127.0.0.2/24"
-        << "curl --silent --head --connect-timeout 2 --max-time 5 http://127.0.0.2:8000/"
-        << "curl --silent --connect-timeout 2 --max-time 5 http://127.0.0.2/_infos/kl/";
+        << "curl --silent --head --connect-timeout 2 --max-time 4.5 http://127.0.0.2:8000/"
+        << "curl --silent --connect-timeout 2 --max-time 4.5 http://127.0.0.2/_infos/kl/";
     QTest::newRow("shell text")
         << "1.2.3.4;rm -f x" << "nmap -sn -n '1.2.3.4;rm -f x/24'"
-        << "curl --silent --head --connect-timeout 2 --max-time 5 'http://1.2.3.4;rm -f x:8000/'"
-        << "curl --silent --connect-timeout 2 --max-time 5 'http://1.2.3.4;rm -f x/_infos/kl/'";
+        << "curl --silent --head --connect-timeout 2 --max-time 4.5 'http://1.2.3.4;rm -f x:8000/'"
+        << "curl --silent --connect-timeout 2 --max-time 4.5 'http://1.2.3.4;rm -f x/_infos/kl/'";
     QTest::newRow("quote")
         << "a'b" << "nmap -sn -n 'a'\\''b/24'"
-        << "curl --silent --head --connect-timeout 2 --max-time 5 'http://a'\\''b:8000/'"
-        << "curl --silent --connect-timeout 2 --max-time 5 'http://a'\\''b/_infos/kl/'";
+        << "curl --silent --head --connect-timeout 2 --max-time 4.5 'http://a'\\''b:8000/'"
+        << "curl --silent --connect-timeout 2 --max-time 4.5 'http://a'\\''b/_infos/kl/'";
 }
 
 void TestDiscovery::command_texts()
