@@ -1,14 +1,22 @@
-# kestrova_add_test(NAME SOURCES a.cpp ... LIBS lib ... [PORT_8000] [GUI] [ENVIRONMENT K=V ...])
+# kestrova_add_test(NAME SOURCES a.cpp ... LIBS lib ... [PORT_8000] [REAL_TERMINAL] [TIMEOUT s]
+#                   [ENVIRONMENT K=V ...])
 # One QtTest suite under CTest, headless by default. PORT_8000 marks suites
-# that listen on port 8000, so that CTest never runs two of them at once.
+# that listen on port 8000, so that CTest never runs two of them at once;
+# REAL_TERMINAL runs the suite inside xvfb-run and dbus-run-session.
 function(kestrova_add_test NAME)
-  cmake_parse_arguments(T "PORT_8000" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "PORT_8000;REAL_TERMINAL" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
   add_executable(${NAME} ${T_SOURCES})
   target_include_directories(${NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support
                                              ${PROJECT_BINARY_DIR}/tests)
   target_link_libraries(${NAME} PRIVATE ${T_LIBS} Qt5::Test kestrova_test_support)
-  add_test(NAME ${NAME} COMMAND ${NAME})
   set(env QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 ${T_ENVIRONMENT})
+  if(T_REAL_TERMINAL)
+    # The real gnome-terminal needs a display and a session bus of the test's own.
+    add_test(NAME ${NAME} COMMAND xvfb-run -a dbus-run-session -- $<TARGET_FILE:${NAME}>)
+    list(APPEND env NO_AT_BRIDGE=1)
+  else()
+    add_test(NAME ${NAME} COMMAND ${NAME})
+  endif()
   set_tests_properties(${NAME} PROPERTIES ENVIRONMENT "${env}")
   if(T_TIMEOUT)
     set_tests_properties(${NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})

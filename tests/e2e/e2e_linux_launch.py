@@ -33,6 +33,12 @@ class Session:
         self.err = open(os.path.join(root, "err.log"), "wb")
         self.process = subprocess.Popen(["dbus-run-session", "--", BINARY], cwd=root, env=self.env,
                                         stdin=subprocess.DEVNULL, stdout=self.out, stderr=self.err)
+        # The bus, the terminal and the hub server outlive the program for a
+        # while when it ends: they are remembered while it runs.
+        self.remembered = set()
+
+    def remember(self):
+        self.remembered |= e2e.remember_tree(self.process.pid)
 
     def text(self, name):
         with open(os.path.join(self.root, name), "rb") as handle:
@@ -51,9 +57,13 @@ class Session:
         e2e.xdotool(self.env, "key", "space")
 
     def close(self):
+        """True when every process of the session has ended."""
+        self.remember()
         e2e.end_tree(self.process)
+        ended = e2e.end_remembered(self.remembered)
         self.out.close()
         self.err.close()
+        return ended
 
 
 def launch_second_hub(checks, display, pictures):
@@ -71,6 +81,7 @@ def launch_second_hub(checks, display, pictures):
 
         up = e2e.wait_until(lambda: e2e.port_open(e2e.HOST, 8000), 40)
         checks.check(up, "the second hub listens on 127.0.0.2:8000")
+        session.remember()
         status, _, _ = e2e.http("HEAD", "http://127.0.0.2:8000/")
         checks.check(status == 200, "HEAD / answers 200 OK", status)
         status, kind, body = e2e.http("GET", "http://127.0.0.2:8000/_infos/kl/")
@@ -93,6 +104,7 @@ def launch_second_hub(checks, display, pictures):
                      "the registry lines and the button counters are traced", out)
 
         # Escape closes the dialog, the last window: the program ends with 0.
+        session.remember()
         e2e.xdotool(session.env, "windowfocus", "--sync", panel)
         e2e.xdotool(session.env, "key", "Escape")
         try:
@@ -102,10 +114,10 @@ def launch_second_hub(checks, display, pictures):
             code = None
         checks.check(code == 0, "closing the window ends the program with status 0", code)
     finally:
-        if session:
-            session.close()
+        ended = session.close() if session else True
         shutil.rmtree(root, ignore_errors=True)
-    checks.check(not e2e.port_open(e2e.HOST, 8000), "every process of the run is stopped")
+    checks.check(ended, "every process of the run is stopped, by id")
+    checks.check(not e2e.port_open(e2e.HOST, 8000), "port 8000 is free again")
 
 
 def broken_hub_stays_loading(checks, display):
@@ -126,9 +138,9 @@ def broken_hub_stays_loading(checks, display):
                      "the window stays on the loading screen")
         checks.check(not session.browser_calls(), "the browser is not asked", session.browser_calls())
     finally:
-        if session:
-            session.close()
+        ended = session.close() if session else True
         shutil.rmtree(root, ignore_errors=True)
+    checks.check(ended, "every process of the failed start is stopped, by id")
 
 
 def main():

@@ -62,7 +62,7 @@ def stage_workdir(root, hubs):
             shutil.copy(source, target)
     if os.path.isdir(os.path.join(REPO, "img")):
         shutil.copytree(os.path.join(REPO, "img"), os.path.join(root, "img"))
-    for gif in ("fuseum.gif", "wifi.gif"):
+    for gif in ("fuseum.gif", "wifi.gif", "velmor_logo.ico"):
         if os.path.exists(os.path.join(REPO, gif)):
             shutil.copy(os.path.join(REPO, gif), root)
     env = system_env("")
@@ -121,6 +121,36 @@ def end_tree(process):
         process.wait(timeout=5)
     except subprocess.TimeoutExpired:
         pass
+
+
+def _start_time(pid):
+    """The process's start time since boot, which tells it from a later one of the same id."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as handle:
+            stat = handle.read()
+        return int(stat[stat.rfind(b")") + 2:].split()[19])
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+def remember_tree(pid):
+    """(id, start time) of every living process below `pid`, to end them by id
+    later, once their parents are gone and they hang below init."""
+    return {(child, _start_time(child)) for child in descendants(pid)}
+
+
+def end_remembered(remembered):
+    """Ends those remembered processes that still run, by their id."""
+    alive = lambda: [pid for pid, started in remembered
+                     if started is not None and _start_time(pid) == started and not _zombie(pid)]
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        for pid in alive():
+            try:
+                os.kill(pid, sig)
+            except ProcessLookupError:
+                pass
+        wait_until(lambda: not alive(), 5)
+    return not alive()
 
 
 def _zombie(pid):

@@ -39,13 +39,6 @@ private:
     bool active = false;
 };
 
-// True once the process has ended: gone, or a zombie that its parent has
-// not reaped yet.
-inline bool has_ended(pid_t pid)
-{
-    const QByteArray stat = kt::read_file("/proc/" + QString::number(pid) + "/stat");
-    const int close = stat.lastIndexOf(')');
-    return close < 0 || close + 2 >= stat.size() || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
-}
+using kt::has_ended;
 
 } // namespace kh

@@ -7,6 +7,7 @@
 #include "hostile_widgets.h"
 #include "network.h"
 #include "networkselectionwindow.h"
+#include "real_terminal.h"
 #include "recording_browser.h"
 #include "test_support.h"
 #ifdef KESTROVA_WINDOWS_BUILD
@@ -77,54 +78,11 @@ int open_descriptors()
 const char* const mark_variable = "KESTROVA_HYGIENE";
 const QByteArray mark = QByteArray(mark_variable) + "=" + QByteArray::number(::getpid());
 
-// The processes that carry `with_mark` and that the program does not reap itself.
-QList<pid_t> marked(const QByteArray& with_mark)
-{
-    QList<pid_t> found;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        bool number = false;
-        const pid_t pid = entry.toInt(&number);
-        if (!number || pid == ::getpid() || kh::has_ended(pid))
-            continue;
-        const QByteArray stat = kt::read_file("/proc/" + entry + "/stat");
-        const bool our_child = stat.mid(stat.lastIndexOf(')') + 4).split(' ').value(0).toInt() == ::getpid();
-        if (!our_child && kt::read_file("/proc/" + entry + "/environ").split('\0').contains(with_mark))
-            found << pid;
-    }
-    return found;
-}
-
 // What the terminal runs for the program.
 QList<pid_t> started_in_terminals()
 {
-    return marked(mark);
+    return kt::marked_processes(mark);
 }
-
-// gnome-terminal's server quits with its last window, and a terminal asked
-// for meanwhile is lost in that race, which is no part of the program: one
-// idle terminal of the test's own keeps the server up between launches.
-class IdleTerminal
-{
-public:
-    IdleTerminal()
-    {
-        QProcess client;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(mark_variable, QString::number(::getpid()) + "-idle");
-        client.setProcessEnvironment(environment);
-        client.start("gnome-terminal", {"--", "sleep", "600"});
-        client.waitForFinished(30000);
-    }
-    ~IdleTerminal()
-    {
-        for (pid_t pid : marked(idle_mark))
-            ::kill(pid, SIGKILL);
-    }
-    bool open() const { return !marked(idle_mark).isEmpty(); }
-
-private:
-    const QByteArray idle_mark = mark + "-idle";
-};
 
 // The Linux build has no stop: the keeper ends the server in its terminal.
 // Here the server and the terminal's shell are ended by their ids.
@@ -184,7 +142,7 @@ void TestHygiene::twenty_launches_and_stops_leave_no_zombie_and_no_descriptor()
     QVERIFY2(!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") && !qEnvironmentVariableIsEmpty("DISPLAY"),
              "run inside xvfb-run and dbus-run-session");
     qputenv(mark_variable, QByteArray::number(::getpid()));
-    IdleTerminal idle;
+    kt::IdleTerminal idle(mark_variable);
     QTRY_VERIFY(idle.open());
 #endif
 

@@ -275,4 +275,11 @@ StreamCapture::~StreamCapture()
     stream.rdbuf(previous);
 }
 
+bool has_ended(pid_t pid)
+{
+    const QByteArray stat = read_file("/proc/" + QString::number(pid) + "/stat");
+    const int close = stat.lastIndexOf(')');
+    return close < 0 || close + 2 >= stat.size() || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
+}
+
 } // namespace kt

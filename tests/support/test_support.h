@@ -67,6 +67,9 @@ void stop_process_group(pid_t group);
 QList<pid_t> recorded_groups(const QString& log_dir);
 // The zombie children of this process.
 QList<pid_t> zombie_children();
+// True once the process has ended: gone, or a zombie that its parent has
+// not reaped yet.
+bool has_ended(pid_t pid);
 
 // A TCP port that accepts connections (the kernel completes them) and never
 // answers, for as long as the object lives.

@@ -1,0 +1,117 @@
+// The administrator window of the Linux build with the real gnome-terminal
+// (this suite runs inside xvfb-run and dbus-run-session) and real hubs made
+// from the template: what the keeper sees, and when the browser is asked.
+#include "linux_screens.h"
+#include "networkselectionwindow.h"
+#include "real_terminal.h"
+#include "recording_browser.h"
+#include "test_support.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <csignal>
+#include <iostream>
+#include <unistd.h>
+
+namespace {
+
+const QString host = "127.0.0.2";
+
+// Every process that the terminal runs for this suite carries it.
+const char* const mark_variable = "KESTROVA_TERMINAL_LAUNCH";
+const QByteArray mark = QByteArray(mark_variable) + "=" + QByteArray::number(::getpid());
+
+// The Linux build never stops a server: the terminal's shell and the hub
+// server are ended here, by their ids.
+void stop_what_the_terminal_runs()
+{
+    for (pid_t pid : kt::marked_processes(mark))
+        ::kill(pid, SIGKILL);
+    QTRY_VERIFY2(kt::marked_processes(mark).isEmpty(), "the terminal's processes did not end");
+    QTRY_VERIFY2(!kt::wait_for_port(host, 8000, 200), "something still listens on 127.0.0.2:8000");
+}
+
+} // namespace
+
+class TestTerminalLaunch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void second_hub_answers_and_the_browser_is_asked_before_the_panel();
+    void hub_whose_django_fails_keeps_the_loading_screen();
+
+private:
+    std::unique_ptr<kt::IdleTerminal> idle;
+};
+
+void TestTerminalLaunch::initTestCase()
+{
+    QVERIFY2(!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") && !qEnvironmentVariableIsEmpty("DISPLAY"),
+             "run inside xvfb-run and dbus-run-session");
+    QVERIFY2(!kt::wait_for_port(host, 8000, 200), "something already listens on 127.0.0.2:8000");
+    qputenv(mark_variable, QByteArray::number(::getpid()));
+    idle = std::make_unique<kt::IdleTerminal>(mark_variable);
+    QTRY_VERIFY(idle->open());
+}
+
+void TestTerminalLaunch::second_hub_answers_and_the_browser_is_asked_before_the_panel()
+{
+    kt::WorkDir dir;
+    QVERIFY(!kt::provision_hub(dir.path(), "premier").isEmpty());
+    QVERIFY(!kt::provision_hub(dir.path(), "second").isEmpty());
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.prefer_system_python();
+    kt::write_file("networks.data", "Premier|premier|\nSecond|second|\n");
+
+    kt::StreamCapture err(std::cerr);
+    NetworkSelectionWindow window(nullptr);
+    window.show();
+    kt::Browser browser(&window);
+    QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
+    const QByteArray head = kt::http("HEAD", "http://127.0.0.2:8000/");
+    const QByteArray name = kt::http("GET", "http://127.0.0.2:8000/_infos/kl/");
+    stop_what_the_terminal_runs();
+
+    QVERIFY2(head.startsWith("HTTP/1.1 200 OK"), head.constData());
+    QVERIFY2(name.endsWith("\r\n\r\nsecond"), name.constData());
+    QCOMPARE(browser.urls, QStringList {"http://127.0.0.2:8000"});
+    // Asked between the loading screen and the panel: no screen at that moment.
+    QCOMPARE(browser.screens, QList<QLayout*> {nullptr});
+    kt::check_running_server_panel(window);
+    QCOMPARE(err.text(), std::string());
+}
+
+void TestTerminalLaunch::hub_whose_django_fails_keeps_the_loading_screen()
+{
+    kt::WorkDir dir;
+    const QString project = kt::provision_hub(dir.path(), "casse");
+    QVERIFY(!project.isEmpty());
+    QFile settings(project + "/casse/settings.py");
+    QVERIFY(settings.open(QIODevice::Append));
+    settings.write("\nraise RuntimeError('hub cassé')\n");
+    settings.close();
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.prefer_system_python();
+    kt::write_file("networks.data", "Casse|casse|\n");
+
+    kt::StreamCapture err(std::cerr);
+    NetworkSelectionWindow window(nullptr);
+    window.show();
+    kt::Browser browser(&window);
+    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+    stop_what_the_terminal_runs();
+
+    kt::check_loading_screen(window);
+    QCOMPARE(window.windowTitle(), QString("Accueil Kestrova"));
+    QVERIFY(browser.urls.isEmpty());
+    const QString said = QString::fromStdString(err.text());
+    QVERIFY2(said.contains("Casse") && said.contains("ne répond pas"), qPrintable(said));
+}
+
+QTEST_MAIN(TestTerminalLaunch)
+#include "tst_terminal_launch.moc"
