@@ -7,12 +7,16 @@ set -euo pipefail
 packages=(
   # build
   cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools
+  # the tests' translations (lrelease)
+  qttools5-dev-tools
   # images the windows load (SVG icons) and the fonts they are drawn with
   libqt5svg5 qt5-image-formats-plugins fonts-dejavu-core
   # the hubs: Debian's Django, and the image generator
   python3 python3-django python3-pil
   # the keeper's desktop: terminal, session bus, X server for headless runs
   gnome-terminal dbus-x11 xvfb xauth xdotool imagemagick
+  # the desktop's browser is reached through xdg-open
+  xdg-utils
   # the tools the program runs
   net-tools nmap curl
 )
