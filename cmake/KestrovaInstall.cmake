@@ -14,7 +14,7 @@ endif()
 install(DIRECTORY template/ DESTINATION ${KESTROVA_DATA_DIR}/template
         PATTERN __pycache__ EXCLUDE PATTERN "*.pyc" EXCLUDE)
 install(DIRECTORY img DESTINATION ${KESTROVA_DATA_DIR})
-install(FILES fuseum.gif wifi.gif scripts/style.qss DESTINATION ${KESTROVA_DATA_DIR})
+install(FILES fuseum.gif wifi.gif velmor_logo.ico scripts/style.qss DESTINATION ${KESTROVA_DATA_DIR})
 
 if(NOT WIN32)
   install(FILES packaging/kestrova.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -3,8 +3,8 @@
 
 Usage: make_images.py [OUTPUT_DIR]     (default: the repo root, beside scripts/)
 
-Writes OUTPUT_DIR/img/... plus fuseum.gif and wifi.gif at OUTPUT_DIR's root,
-where the program also looks for them.  Everything is drawn here from plain
+Writes OUTPUT_DIR/img/... plus fuseum.gif, wifi.gif and velmor_logo.ico at
+OUTPUT_DIR's root, where the program also looks for them.  Everything is drawn here from plain
 shapes with PIL and the standard library, with no randomness, so every run
 gives the same bytes.
 """
@@ -388,6 +388,8 @@ def main(argv):
     for folder in (root, img):  # the program looks in both places
         outputs[folder / "fuseum.gif"] = fuseum
         outputs[folder / "wifi.gif"] = wifi
+    # The Windows builds' application-wide icon, beside the registry.
+    outputs[root / "velmor_logo.ico"] = outputs[img / "velmor_logo.ico"]
     for name, data in icons().items():
         outputs[img / name] = data
     for path in sorted(outputs):

@@ -10,7 +10,7 @@ export PATH=/usr/bin:/bin:$PATH   # Debian's Django belongs to /usr/bin/python3
 mkdir -p "$demo"
 cp -r "$top"/template/. "$demo"/
 cp -r "$top/img" "$demo"/
-cp "$top/fuseum.gif" "$top/wifi.gif" "$top/scripts/style.qss" "$demo"/
+cp "$top/fuseum.gif" "$top/wifi.gif" "$top/velmor_logo.ico" "$top/scripts/style.qss" "$demo"/
 
 cd "$demo"
 provision() {  # registry name, project folder

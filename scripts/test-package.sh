@@ -152,7 +152,7 @@ launch() {
   [ "$(cat "$work/networks.data")"$'\n' = "$registry" ]
   check $? "$name: the keeper's registry is left as it was" "$(cat "$work/networks.data")"
   missing=""
-  for file in img/people.jpeg img/velmor_logo.svg img/loading.gif img/fuseum.gif fuseum.gif \
+  for file in img/people.jpeg img/velmor_logo.svg img/loading.gif img/fuseum.gif fuseum.gif velmor_logo.ico \
               wifi.gif settings.py urls.py hubs/views.py ressources/hub.json \
               templates/hubs/base.html static/css/espace.css; do
     case $file in
