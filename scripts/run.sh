@@ -29,8 +29,14 @@ xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -c '
     [ -n "$window" ] && break
     sleep 0.1
   done
+  if [ -z "$window" ]; then
+    echo "La fenêtre « Accueil Kestrova » ne s'"'"'est pas ouverte." >&2
+    kill "$program"
+    wait "$program" 2>/dev/null || true
+    exit 1
+  fi
   sleep 1
-  import -window "${window:-root}" "$2"
+  import -window "$window" "$2"
   kill "$program"
   wait "$program" 2>/dev/null || true
 ' run "$build/kestrova-linux" "$shot"

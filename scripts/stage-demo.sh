@@ -14,11 +14,10 @@ cp "$top/fuseum.gif" "$top/wifi.gif" "$top/velmor_logo.ico" "$top/scripts/style.
 
 cd "$demo"
 provision() {  # registry name, project folder
-  if [ ! -f "$2/manage.py" ]; then
-    django-admin startproject "$2"
-    cp settings.py urls.py "$2/$2/"
-    cp -r hubs ressources templates static "$2/$2/"
-  fi
+  [ -f "$2/manage.py" ] || django-admin startproject "$2"
+  # Copied again on each run, so that the demo hubs follow the template.
+  cp settings.py urls.py "$2/$2/"
+  cp -r hubs ressources templates static "$2/$2/"
   printf '%s|%s|\n' "$1" "$2" >> networks.data.new
 }
 rm -f networks.data.new

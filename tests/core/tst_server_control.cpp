@@ -139,12 +139,19 @@ void TestServerControl::hostile_paths_run_nothing_but_the_server()
     kt::StandIns stand_ins;
     stand_ins.add("python3", "#!/bin/sh\npwd > '" + dir.file("pwd").toLocal8Bit() + "'\necho \"$@\" > '"
                                  + dir.file("args").toLocal8Bit() + "'\n");
-    const std::string command = launch_command(path.toStdString(), "127.0.0.2:8000");
-    exec_cmd("bash -c " + shell_quote(command) + " </dev/null");
-    QVERIFY2(!QFile::exists(dir.file("marker")), command.c_str());
-    QCOMPARE(QString::fromUtf8(kt::read_file(dir.file("pwd"))),
-             QDir(dir.file(QString::fromUtf8(path))).canonicalPath() + "\n");
-    QCOMPARE(kt::read_file(dir.file("args")), QByteArray("manage.py runserver 127.0.0.2:8000\n"));
+    // Network::launch's command, then DjangoManager::launch's.
+    const QList<QPair<std::string, QByteArray>> commands {
+        {launch_command(path.toStdString(), "127.0.0.2:8000"), "manage.py runserver 127.0.0.2:8000\n"},
+        {django_manager_command(path.toStdString()), "manage.py runserver\n"},
+    };
+    for (const auto& [command, arguments] : commands) {
+        QFile::remove(dir.file("pwd"));
+        exec_cmd("bash -c " + shell_quote(command) + " </dev/null");
+        QVERIFY2(!QFile::exists(dir.file("marker")), command.c_str());
+        QCOMPARE(QString::fromUtf8(kt::read_file(dir.file("pwd"))),
+                 QDir(dir.file(QString::fromUtf8(path))).canonicalPath() + "\n");
+        QCOMPARE(kt::read_file(dir.file("args")), arguments);
+    }
 }
 
 void TestServerControl::launch_opens_a_terminal_on_the_lan_address()
