@@ -3,9 +3,9 @@
 // runs with LANGUAGE=de_DE:fr_FR:it_IT; translations for the last two only
 // exist once the suite registers them under ":/i18n/".
 #include "../ui/linux_screens.h"
-#include "startup.h"
 #include "test_paths.h"
 #include "test_support.h"
+#include "whole_program.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -47,10 +47,7 @@ void on_shown(QWidget& window)
 
 int run_program()
 {
-    char name[] = "kestrova-linux";
-    char* argv[] = {name, nullptr};
-    int argc = 1;
-    return run_kestrova(argc, argv, on_shown);
+    return kt::run_whole_program(on_shown);
 }
 
 } // namespace

@@ -2,9 +2,9 @@
 // sequence loads, run whole in this process; in the Windows build also a
 // registry that changes between two main screens.
 #include "hostile_widgets.h"
-#include "startup.h"
 #include "test_paths.h"
 #include "test_support.h"
+#include "whole_program.h"
 #ifdef KESTROVA_WINDOWS_BUILD
 #include "network.h"
 #include "networkselectionwindow.h"
@@ -95,10 +95,7 @@ void on_shown(QWidget& window)
 
 int run_program()
 {
-    char name[] = "kestrova";
-    char* argv[] = {name, nullptr};
-    int argc = 1;
-    return run_kestrova(argc, argv, on_shown);
+    return kt::run_whole_program(on_shown);
 }
 
 } // namespace

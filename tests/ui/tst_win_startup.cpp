@@ -1,8 +1,8 @@
 // The start-up and teardown of a Windows build, run whole in this process:
 // its icons and window flags, and what leaving the program stops.
-#include "startup.h"
 #include "recording_browser.h"
 #include "test_support.h"
+#include "whole_program.h"
 #include "../core/tst_win_support.h"
 
 #include <QtTest>
@@ -71,10 +71,7 @@ void on_shown(QWidget& window)
 
 int run_program()
 {
-    char name[] = "kestrova-win-a";
-    char* argv[] = {name, nullptr};
-    int argc = 1;
-    return run_kestrova(argc, argv, on_shown);
+    return kt::run_whole_program(on_shown);
 }
 
 } // namespace
