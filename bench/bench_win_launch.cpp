@@ -35,34 +35,40 @@ namespace {
 const int runs = 5;
 const double fixed_wait_ms = 2000;
 
-bool answers_http()
+// A socket connected to 127.0.0.1:8000, or -1 when nothing accepts there.
+int connect_to_server_port()
 {
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_port = htons(8000);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    bool answered = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const char request[] = "HEAD / HTTP/1.0\r\n\r\n";
-        char reply[8] = {};
-        answered = ::write(fd, request, sizeof request - 1) > 0 && ::read(fd, reply, 5) == 5
-            && std::string(reply, 5) == "HTTP/";
-    }
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+bool answers_http()
+{
+    const int fd = connect_to_server_port();
+    if (fd < 0)
+        return false;
+    const char request[] = "HEAD / HTTP/1.0\r\n\r\n";
+    char reply[8] = {};
+    const bool answered = ::write(fd, request, sizeof request - 1) > 0 && ::read(fd, reply, 5) == 5
+        && std::string(reply, 5) == "HTTP/";
     ::close(fd);
     return answered;
 }
 
 bool port_free()
 {
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(8000);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool refused = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
-    ::close(fd);
-    return refused;
+    const int fd = connect_to_server_port();
+    if (fd >= 0)
+        ::close(fd);
+    return fd < 0;
 }
 
 bool wait_port_free()
