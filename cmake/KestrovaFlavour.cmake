@@ -78,7 +78,15 @@ function(kestrova_add_flavour FLAVOUR)
   target_link_libraries(kestrova-${FLAVOUR} PRIVATE kestrova_app_${id} kestrova_mainwindow_${id})
   set_target_properties(kestrova-${FLAVOUR} PROPERTIES
     LINK_LIBRARY_OVERRIDE_${core} WHOLE_ARCHIVE LINK_LIBRARY_OVERRIDE_${ui} WHOLE_ARCHIVE)
-  install(TARGETS kestrova-${FLAVOUR} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(FLAVOUR STREQUAL "linux")
+    install(TARGETS kestrova-linux RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # The member program: the same start-up, then the client window alone.
+    add_executable(kestrova-client src/app/client_main.cpp)
+    target_link_libraries(kestrova-client PRIVATE kestrova_app_${id})
+    install(TARGETS kestrova-client RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  else()
+    install(TARGETS kestrova-${FLAVOUR} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
 endfunction()
 
 # kestrova-cmd: the stand-in for the Windows command interpreter on a host that

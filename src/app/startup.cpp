@@ -2,6 +2,9 @@
 
 #include "example_host.h"
 #include "networkselectionwindow.h"
+#ifndef KESTROVA_WINDOWS_BUILD
+#include "clientwindow.h"
+#endif
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -31,23 +34,16 @@ void hand_desktop_example_hub()
 }
 #endif
 
-} // namespace
-
-int run_kestrova(int argc, char** argv, void (*shown)(QWidget&))
+void apply_style_sheet(QApplication& app, QFile& style)
 {
-#ifndef KESTROVA_WINDOWS_BUILD
-    hand_desktop_example_hub();
-#endif
-    QApplication app(argc, argv);
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
-
     // Read as Latin-1 and only up to a NUL byte, as the keeper's style sheets
     // have always been read.
-    QFile style("style.qss");
     if (style.open(QIODevice::ReadOnly))
         app.setStyleSheet(QString::fromLatin1(style.readAll().constData()));
+}
 
-    QTranslator translator;
+void install_translation(QTranslator& translator)
+{
     const QStringList ui_languages = QLocale::system().uiLanguages();
     for (const QString& locale : ui_languages) {
         const QString base_name = "KestrovaGUI_" + QLocale(locale).name();
@@ -56,7 +52,42 @@ int run_kestrova(int argc, char** argv, void (*shown)(QWidget&))
             break;
         }
     }
+}
 
+// What both programs set up before their window, kept until after the window
+// is gone: members are destroyed translator first, application last.
+class Shell
+{
+public:
+    Shell(int& argc, char** argv) : app(argc, argv)
+    {
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+        apply_style_sheet(app, style);
+        install_translation(translator);
+    }
+
+    int run(QWidget& window, void (*shown)(QWidget&))
+    {
+        window.show();
+        if (shown)
+            shown(window);
+        return app.exec();
+    }
+
+private:
+    QApplication app;
+    QFile style{"style.qss"};
+    QTranslator translator;
+};
+
+} // namespace
+
+int run_kestrova(int argc, char** argv, void (*shown)(QWidget&))
+{
+#ifndef KESTROVA_WINDOWS_BUILD
+    hand_desktop_example_hub();
+#endif
+    Shell shell(argc, argv);
     NetworkSelectionWindow window(nullptr);
 #ifdef KESTROVA_WINDOWS_BUILD
     QApplication::setWindowIcon(QIcon("velmor_logo.ico"));
@@ -65,8 +96,16 @@ int run_kestrova(int argc, char** argv, void (*shown)(QWidget&))
     window.setWindowIcon(QIcon("img/velmor_logo.svg"));
 #endif
     window.setWindowFlags(Qt::WindowFlags(0x8004001));
-    window.show();
-    if (shown)
-        shown(window);
-    return app.exec();
+    return shell.run(window, shown);
 }
+
+#ifndef KESTROVA_WINDOWS_BUILD
+int run_kestrova_client(int argc, char** argv, void (*shown)(QWidget&))
+{
+    Shell shell(argc, argv);
+    // The whole search runs while the window is built, before it is shown.
+    ClientWindow window(nullptr);
+    window.setWindowIcon(QIcon("img/velmor_logo.svg"));
+    return shell.run(window, shown);
+}
+#endif
