@@ -20,6 +20,11 @@ if(KESTROVA_BUILD_TESTS)
 else()
   set(KESTROVA_CMD_FALLBACK "${CMAKE_INSTALL_FULL_BINDIR}/kestrova-cmd")
 endif()
+if(WIN32)
+  set(KESTROVA_WINDOWS_ON_REQUEST "")
+else()
+  set(KESTROVA_WINDOWS_ON_REQUEST EXCLUDE_FROM_ALL)
+endif()
 set(KESTROVA_UI_SOURCES
   src/ui/networkselectionwindow.cpp src/ui/screen_parts.cpp src/ui/clientwindow.cpp
   src/ui/setupwindow.cpp)
@@ -85,7 +90,10 @@ function(kestrova_add_flavour FLAVOUR)
     target_link_libraries(kestrova-client PRIVATE kestrova_app_${id})
     install(TARGETS kestrova-client RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   else()
-    install(TARGETS kestrova-${FLAVOUR} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # On a host without Windows they are test products, installed only on
+    # request: cmake --install <build> --component windows-builds.
+    install(TARGETS kestrova-${FLAVOUR} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+            COMPONENT windows-builds ${KESTROVA_WINDOWS_ON_REQUEST})
   endif()
 endfunction()
 

@@ -1,6 +1,7 @@
-# Run when installing: writes the launcher with this installation's full paths.
-# KESTROVA_BINDIR, KESTROVA_DATA_DIR (relative to the prefix, or absolute),
-# KESTROVA_LAUNCHER_SOURCE and KESTROVA_LAUNCHER_BUILT come from the install rules.
+# Run when installing: writes the launchers with this installation's full
+# paths. KESTROVA_BINDIR, KESTROVA_DATA_DIR (relative to the prefix, or
+# absolute), KESTROVA_LAUNCHER_SOURCE and KESTROVA_LAUNCHERS_BUILT come from
+# the install rules.
 foreach(dir KESTROVA_BINDIR KESTROVA_DATA_DIR)
   if(IS_ABSOLUTE "${${dir}}")
     set(${dir}_FULL "${${dir}}")
@@ -8,8 +9,16 @@ foreach(dir KESTROVA_BINDIR KESTROVA_DATA_DIR)
     set(${dir}_FULL "${CMAKE_INSTALL_PREFIX}/${${dir}}")
   endif()
 endforeach()
-# Both stand between single quotes in the script.
-string(REPLACE "'" "'\\''" KESTROVA_PROGRAM "${KESTROVA_BINDIR_FULL}/kestrova-linux")
-string(REPLACE "'" "'\\''" KESTROVA_DATA "${KESTROVA_DATA_DIR_FULL}")
-configure_file("${KESTROVA_LAUNCHER_SOURCE}" "${KESTROVA_LAUNCHER_BUILT}" @ONLY)
-file(INSTALL DESTINATION "${KESTROVA_BINDIR_FULL}" TYPE PROGRAM FILES "${KESTROVA_LAUNCHER_BUILT}")
+# The keeper's launcher starts the Linux build, the members' one the client
+# window; both in the same working directory.
+foreach(pair "kestrova:kestrova-linux" "kestrova-membre:kestrova-client")
+  string(REPLACE ":" ";" pair "${pair}")
+  list(GET pair 0 KESTROVA_LAUNCHER)
+  list(GET pair 1 program)
+  # Both paths stand between single quotes in the script.
+  string(REPLACE "'" "'\\''" KESTROVA_PROGRAM "${KESTROVA_BINDIR_FULL}/${program}")
+  string(REPLACE "'" "'\\''" KESTROVA_DATA "${KESTROVA_DATA_DIR_FULL}")
+  configure_file("${KESTROVA_LAUNCHER_SOURCE}" "${KESTROVA_LAUNCHERS_BUILT}/${KESTROVA_LAUNCHER}" @ONLY)
+  file(INSTALL DESTINATION "${KESTROVA_BINDIR_FULL}" TYPE PROGRAM
+       FILES "${KESTROVA_LAUNCHERS_BUILT}/${KESTROVA_LAUNCHER}")
+endforeach()
