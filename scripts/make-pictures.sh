@@ -11,7 +11,7 @@ export PATH=/usr/bin:/bin:/usr/sbin:/sbin:$PATH   # Debian's Django belongs to /
 
 "$top/scripts/install-deps.sh"
 cmake -S "$top" -B "$build" -DKESTROVA_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j "${KESTROVA_JOBS:-2}" --target kestrova-linux kestrova-client-window-picture
+cmake --build "$build" -j "${KESTROVA_JOBS:-2}" --target kestrova-linux kestrova-client
 
 "$top/scripts/stage-demo.sh" "$build/demo"
 # The pictures show the style sheet that is installed by default.
@@ -19,4 +19,4 @@ cp "$top/scripts/style.qss" "$build/demo/style.qss"
 rm -rf "$build/pictures-run"
 mkdir -p "$build/pictures-run"
 /usr/bin/python3 "$top/tools/pictures.py" "$build/kestrova-linux" \
-  "$build/tools/kestrova-client-window-picture" "$build/demo" "$build/pictures-run" "$top/docs/pictures"
+  "$build/kestrova-client" "$build/demo" "$build/pictures-run" "$top/docs/pictures"

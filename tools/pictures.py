@@ -2,7 +2,7 @@
 the main screen, the running-server panel (real gnome-terminal inside
 dbus-run-session, real Django hub) and the client window's list of hubs.
 
-usage: pictures.py KESTROVA-LINUX CLIENT-WINDOW-PROGRAM DEMO-FOLDER SCRATCH-FOLDER OUTPUT-FOLDER
+usage: pictures.py KESTROVA-LINUX KESTROVA-CLIENT DEMO-FOLDER SCRATCH-FOLDER OUTPUT-FOLDER
 
 DEMO-FOLDER is a working directory staged by scripts/stage-demo.sh; the
 stand-ins and the programs' output go to SCRATCH-FOLDER, the pictures to
