@@ -273,7 +273,9 @@ check $? "without django-admin, the first start prepares the folder without the 
   "$(cat "$scratch/no-django.err"; ls "$work" 2>&1 | tr '\n' ' ')"
 
 # The fresh home: first start with the demo network, second start, members' launcher.
-/usr/bin/python3 "$top/tests/package/installed_launchers.py" "$scratch" | sed 's/^/      /'
+# It listens on 127.0.0.2:8000 and scans 127.0.0.0/24, which other runs share.
+flock /tmp/kestrova-port8000.lock /usr/bin/python3 "$top/tests/package/installed_launchers.py" "$scratch" \
+  | sed 's/^/      /'
 check "${PIPESTATUS[0]}" "the installed launchers' starts in a fresh home (checks above)"
 
 apt-get remove -y -q kestrova >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; exit 1; }

@@ -1,5 +1,6 @@
 // The Linux build's start-up and teardown, run whole in this process: codec,
-// style sheet, translation walk, icon, window flags, exit status. The suite
+// style sheet, translation walk, icon, window flags, exit status; and the
+// members' program's, which shares them. The suite
 // runs with LANGUAGE=de_DE:fr_FR:it_IT; translations for the last two only
 // exist once the suite registers them under ":/i18n/".
 #include "../ui/linux_screens.h"
@@ -27,6 +28,7 @@ struct Seen
     bool application_icon = false;
     Qt::WindowFlags flags;
     int buttons = 0;
+    QString window_class;
 };
 Seen seen;
 
@@ -42,6 +44,7 @@ void on_shown(QWidget& window)
     seen.application_icon = !QApplication::windowIcon().isNull();
     seen.flags = window.windowFlags();
     seen.buttons = kt::network_buttons(window).size();
+    seen.window_class = window.metaObject()->className();
     QTimer::singleShot(0, &window, &QWidget::close);
 }
 
@@ -64,6 +67,7 @@ private slots:
     void style_sheet_bytes_become_latin1_characters();
     void first_ui_language_with_a_translation_wins();
     void no_translation_keeps_the_french_texts();
+    void client_program_shares_the_start_up();
 
 private:
     std::unique_ptr<kt::WorkDir> dir;
@@ -151,6 +155,35 @@ void TestStartup::no_translation_keeps_the_french_texts()
     QCOMPARE(run_program(), 0);
     QCOMPARE(seen.translated, QString("langue"));
     QCOMPARE(seen.title, QString("Accueil Kestrova"));
+}
+
+void TestStartup::client_program_shares_the_start_up()
+{
+    // This computer has no address besides loopback's: nothing is scanned.
+    stand_ins->add_ifconfig({});
+    QVERIFY(QDir().mkdir("img"));
+    QVERIFY(QFile::copy(QString(KESTROVA_IMAGES_DIR) + "/img/velmor_logo.svg", "img/velmor_logo.svg"));
+    kt::write_file("style.qss", "QLabel { font-family: \"R\xc3\xa9\"; }");
+    QVERIFY(QResource::registerResource(KESTROVA_TRANSLATIONS_RCC));
+    kt::StreamCapture out(std::cout);
+    char name[] = "kestrova-client";
+    char* argv[] = {name, nullptr};
+
+    const int status = run_kestrova_client(1, argv, on_shown);
+    QResource::unregisterResource(KESTROVA_TRANSLATIONS_RCC);
+
+    QCOMPARE(status, 0);
+    QCOMPARE(seen.window_class, QString("ClientWindow"));
+    QVERIFY(seen.visible);
+    QCOMPARE(seen.title, QString("Recherche de Reseaux"));
+    QCOMPARE(seen.codec, QString("UTF-8"));
+    QCOMPARE(seen.application_style_sheet,
+             QString("QLabel { font-family: \"R") + QChar(0xc3) + QChar(0xa9) + QString("\"; }"));
+    QCOMPARE(seen.translated, QString::fromUtf8("français"));
+    QVERIFY(!seen.window_icon.isNull());
+    QCOMPARE(seen.window_icon, seen.logo);
+    QVERIFY(!seen.application_icon);
+    QCOMPARE(QString::fromStdString(out.text()), QString());
 }
 
 QTEST_APPLESS_MAIN(TestStartup)
