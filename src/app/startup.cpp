@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLocale>
 #include <QStringList>
@@ -31,6 +32,17 @@ void hand_desktop_example_hub()
 }
 #endif
 
+// The keeper's style sheet, read as Latin-1 and only up to a NUL byte, as it
+// has always been read; none when it is not a regular file after links (a
+// named pipe would block the start for good, /dev/zero would never end).
+QString style_sheet_of(const QString& file_name)
+{
+    QFile style(file_name);
+    if (!QFileInfo(style).isFile() || !style.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLatin1(style.readAll().constData());
+}
+
 } // namespace
 
 int run_kestrova(int argc, char** argv, void (*shown)(QWidget&))
@@ -41,11 +53,7 @@ int run_kestrova(int argc, char** argv, void (*shown)(QWidget&))
     QApplication app(argc, argv);
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 
-    // Read as Latin-1 and only up to a NUL byte, as the keeper's style sheets
-    // have always been read.
-    QFile style("style.qss");
-    if (style.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromLatin1(style.readAll().constData()));
+    app.setStyleSheet(style_sheet_of("style.qss"));
 
     QTranslator translator;
     const QStringList ui_languages = QLocale::system().uiLanguages();
