@@ -405,9 +405,10 @@ void probe_with_listener(Verdict& verdict)
     verdict.expect_equal(trace, "0", "the probe's digit");
 }
 
-// A network name and path that the interpreter must read literally.
-const std::string new_name = "a&b";
-const std::string new_path = "mes hubs";
+// A network name and path (the package is named after the project) that
+// the interpreter must read literally.
+const std::string new_name = "mes a&b";
+const std::string new_path = new_name;
 
 struct Provisioning
 {
@@ -454,9 +455,9 @@ void provisioning_hands_each_line_to_the_interpreter(Verdict& verdict)
     verdict.expect_equal(provisioning.messages, "", "create_new_network's messages");
     verdict.expect_equal(joined(provisioning.lines), joined(provisioning_commands(new_name, new_path)),
                          "the lines handed to the interpreter");
-    const std::string package = "[mes hubs/a&b/]";
+    const std::string package = "[mes a&b/mes a&b/]";
     verdict.expect_equal(describe_runs(provisioning.runs),
-                         "django-admin.exe [startproject] [mes hubs]\n"
+                         "django-admin.exe [startproject] [mes a&b]\n"
                          "cp.exe [settings.py] " + package + "\n"
                          "cp.exe [urls.py] " + package + "\n"
                          "cp.exe [-r] [hubs/] " + package + "\n"
@@ -477,7 +478,7 @@ void provisioning_stops_at_the_first_failure(Verdict& verdict)
                              + " » a échoué.\n",
                          "create_new_network's messages");
     verdict.expect_equal(joined(provisioning.lines), first, "the lines handed to the interpreter");
-    verdict.expect_equal(describe_runs(provisioning.runs), "django-admin.exe [startproject] [mes hubs]\n",
+    verdict.expect_equal(describe_runs(provisioning.runs), "django-admin.exe [startproject] [mes a&b]\n",
                          "the programs run, with their arguments");
 }
 

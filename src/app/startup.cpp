@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLocale>
 #include <QStringList>
@@ -34,12 +35,15 @@ void hand_desktop_example_hub()
 }
 #endif
 
-void apply_style_sheet(QApplication& app, QFile& style)
+// The keeper's style sheet, read as Latin-1 and only up to a NUL byte, as it
+// has always been read; none when it is not a regular file after links (a
+// named pipe would block the start for good, /dev/zero would never end).
+QString style_sheet_of(const QString& file_name)
 {
-    // Read as Latin-1 and only up to a NUL byte, as the keeper's style sheets
-    // have always been read.
-    if (style.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromLatin1(style.readAll().constData()));
+    QFile style(file_name);
+    if (!QFileInfo(style).isFile() || !style.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLatin1(style.readAll().constData());
 }
 
 void install_translation(QTranslator& translator)
@@ -62,7 +66,7 @@ public:
     Shell(int& argc, char** argv) : app(argc, argv)
     {
         QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
-        apply_style_sheet(app, style);
+        app.setStyleSheet(style_sheet_of("style.qss"));
         install_translation(translator);
     }
 
@@ -76,7 +80,6 @@ public:
 
 private:
     QApplication app;
-    QFile style{"style.qss"};
     QTranslator translator;
 };
 

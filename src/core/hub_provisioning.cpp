@@ -51,26 +51,6 @@ bool run_succeeded(const std::string& command)
 }
 #endif
 
-// True when `name` climbs out of the folder it is joined to: the copies
-// would then land over files beside the project, or further up.
-bool leaves_the_project(const std::string& name)
-{
-#ifdef KESTROVA_WINDOWS_BUILD
-    const char* const separators = "/\\";
-#else
-    const char* const separators = "/";
-#endif
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = name.find_first_of(separators, start);
-        if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
-            return true;
-        if (end == std::string::npos)
-            return false;
-        start = end + 1;
-    }
-}
-
 } // namespace
 
 std::vector<std::string> provisioning_commands(const std::string& name, const std::string& path)
@@ -92,9 +72,13 @@ std::vector<std::string> provisioning_commands(const std::string& name, const st
 
 int create_new_network(std::string name, std::string path)
 {
-    if (leaves_the_project(name)) {
-        std::cerr << "Le réseau « " << name << " » n'a pas été créé : son nom désigne un dossier hors du "
-                  << "projet (« .. »). Aucune commande n'a été lancée." << std::endl;
+    // startproject names the package after the whole project argument; any
+    // other name would aim the copies beside it (".", "") or at a folder that
+    // does not exist, after a bare project that blocks every retry was made.
+    if (name != path) {
+        std::cerr << "Le réseau « " << name << " » n'a pas été créé : son nom doit être « " << path
+                  << " », le nom du paquet que django-admin crée pour le chemin « " << path
+                  << " ». Aucune commande n'a été lancée." << std::endl;
         return 1;
     }
     const std::vector<std::string> commands = provisioning_commands(name, path);

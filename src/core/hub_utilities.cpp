@@ -12,20 +12,21 @@
 
 namespace {
 
-bool is_directory(const char* file_name)
+bool is_regular_file(const char* file_name)
 {
     struct stat info {};
-    return ::stat(file_name, &info) == 0 && S_ISDIR(info.st_mode);
+    return ::stat(file_name, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 } // namespace
 
 void read_hub_networks(std::vector<Network*>* networks)
 {
-    // A folder opens like a file on POSIX and then reads as nothing; treat it
-    // as the unreadable registry it is.
+    // Anything but a regular file, after links, is no registry: a folder reads
+    // as nothing, a named pipe blocks the opening for good and a device such
+    // as /dev/zero never ends.
     std::ifstream file;
-    if (!is_directory(registry_file_name))
+    if (is_regular_file(registry_file_name))
         file.open(registry_file_name);
     if (!file.is_open()) {
         std::cerr << "Impossible d'ouvrir le fichier JSON." << std::endl;

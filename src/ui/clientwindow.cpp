@@ -130,7 +130,7 @@ void ClientWindow::selecting_networks_mode()
     std::vector<Network*> registry;
     read_hub_networks(&registry);
     for (Network* network : registry) {
-        auto* button = new QPushButton(utf8(network->name));
+        auto* button = new QPushButton(network_button_text(network->name));
         button->setProperty("class", "net-btn");
         list_layout->addWidget(button);
         delete network;
@@ -138,7 +138,7 @@ void ClientWindow::selecting_networks_mode()
 #else
     auto* mapper = new QSignalMapper(this);
     for (std::size_t i = 0; i < networks.size(); ++i) {
-        auto* button = new QPushButton(utf8(networks[i]->name));
+        auto* button = new QPushButton(network_button_text(networks[i]->name));
         connect(button, SIGNAL(clicked()), mapper, SLOT(map()));
         mapper->setMapping(button, static_cast<int>(i));
         button->setProperty("class", "net-btn");

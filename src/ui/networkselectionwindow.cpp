@@ -99,7 +99,7 @@ void NetworkSelectionWindow::main_mode()
 
     auto* mapper = new QSignalMapper(this);
     for (std::size_t i = 0; i < networks.size(); ++i) {
-        auto* button = new QPushButton(utf8(networks[i]->name));
+        auto* button = new QPushButton(network_button_text(networks[i]->name));
         connect(button, SIGNAL(clicked()), mapper, SLOT(map()));
         mapper->setMapping(button, static_cast<int>(i));
         std::cout << i + 1 << "\n";

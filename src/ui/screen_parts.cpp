@@ -10,6 +10,11 @@ QString utf8(const std::string& text)
     return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
 }
 
+QString network_button_text(const std::string& name)
+{
+    return utf8(name).replace('&', QStringLiteral("&&"));
+}
+
 QLabel* animation_label(const QString& file, int width, int height)
 {
     auto* label = new QLabel();

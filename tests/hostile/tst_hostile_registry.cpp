@@ -139,6 +139,8 @@ void TestHostileRegistry::registry_that_cannot_be_read_data()
     QTest::newRow("no read permission") << "unreadable";
     QTest::newRow("a link to itself") << "loop";
     QTest::newRow("a dangling link") << "dangling";
+    QTest::newRow("a named pipe") << "pipe";
+    QTest::newRow("a link to /dev/zero") << "device";
 }
 
 void TestHostileRegistry::registry_that_cannot_be_read()
@@ -153,6 +155,10 @@ void TestHostileRegistry::registry_that_cannot_be_read()
         QCOMPARE(::chmod("networks.data", 0), 0);
     } else if (kind == "loop") {
         QVERIFY(QFile::link("networks.data", "networks.data"));
+    } else if (kind == "pipe") {
+        QCOMPARE(::mkfifo("networks.data", 0644), 0);
+    } else if (kind == "device") {
+        QVERIFY(QFile::link("/dev/zero", "networks.data"));
     } else {
         QVERIFY(QFile::link("nowhere/networks.data", "networks.data"));
     }
@@ -161,6 +167,7 @@ void TestHostileRegistry::registry_that_cannot_be_read()
     QVERIFY(permissions.applies());
     kt::StreamCapture out(std::cout);
     kt::StreamCapture err(std::cerr);
+    const kh::Guard guard("reading networks.data");
     NetworkSelectionWindow window(nullptr);
 
     QVERIFY(kh::network_buttons(window).isEmpty());

@@ -1,6 +1,7 @@
 // Hostile start-up files: the style sheet and the images that the start-up
 // sequence loads, run whole in this process; in the Windows build also a
 // registry that changes between two main screens.
+#include "hostile_support.h"
 #include "hostile_widgets.h"
 #include "test_paths.h"
 #include "test_support.h"
@@ -16,6 +17,7 @@
 
 #include <iostream>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -79,11 +81,14 @@ struct Seen
     QString style_sheet;
     bool painted = false;
     int buttons = -1;
+    qint64 shown_after_ms = -1;
 };
 Seen seen;
+QElapsedTimer started;
 
 void on_shown(QWidget& window)
 {
+    seen.shown_after_ms = started.elapsed();
     seen.title = window.windowTitle();
     seen.style_sheet = qApp->styleSheet();
     seen.buttons = kh::network_buttons(window).size();
@@ -95,6 +100,7 @@ void on_shown(QWidget& window)
 
 int run_program()
 {
+    started.start();
     return kt::run_whole_program(on_shown);
 }
 
@@ -112,6 +118,8 @@ private slots:
     void style_sheet();
     void invalid_images_data();
     void invalid_images();
+    void files_that_are_not_regular_data();
+    void files_that_are_not_regular();
 #ifdef KESTROVA_WINDOWS_BUILD
     void registry_changes_between_two_main_screens_data();
     void registry_changes_between_two_main_screens();
@@ -207,6 +215,47 @@ void TestHostileStartup::invalid_images()
     QVERIFY(seen.painted);
     QCOMPARE(seen.buttons, 1);
     QCOMPARE(err.text(), std::string());
+}
+
+void TestHostileStartup::files_that_are_not_regular_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("kind");
+    for (const char* file : {"networks.data", "style.qss"})
+        for (const char* kind : {"a named pipe", "a link to /dev/zero", "a link to a regular file"})
+            QTest::addRow("%s, %s", file, kind) << file << kind;
+}
+
+void TestHostileStartup::files_that_are_not_regular()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    const QByteArray style = "QPushButton[class=\"net-btn\"] { color: red; }";
+    kt::write_file("style.qss", style);
+    if (kind == "a named pipe") {
+        QVERIFY(QFile::remove(file));
+        QCOMPARE(::mkfifo(qPrintable(file), 0644), 0);
+    } else if (kind == "a link to /dev/zero") {
+        QVERIFY(QFile::remove(file));
+        QVERIFY(QFile::link("/dev/zero", file));
+    } else {
+        QVERIFY(QDir().mkdir("kept") && QFile::rename(file, "kept/" + file));
+        QVERIFY(QFile::link("kept/" + file, file));
+    }
+    const bool regular = kind == "a link to a regular file";
+
+    kt::StreamCapture err(std::cerr);
+    const kh::Guard guard("starting with " + file.toUtf8() + " as " + kind.toUtf8());
+    QCOMPARE(run_program(), 0);
+
+    // Shown at once, as if the file were unreadable: no registry, or no style sheet.
+    QVERIFY2(seen.shown_after_ms < 1000, qPrintable(QString::number(seen.shown_after_ms) + " ms"));
+    QVERIFY(seen.painted);
+    const bool registry_read = regular || file != "networks.data";
+    QCOMPARE(seen.buttons, registry_read ? 1 : 0);
+    QCOMPARE(QString::fromStdString(err.text()),
+             registry_read ? QString() : QString("Impossible d'ouvrir le fichier JSON.\n"));
+    QCOMPARE(seen.style_sheet, regular || file != "style.qss" ? QString::fromLatin1(style) : QString());
 }
 
 #ifdef KESTROVA_WINDOWS_BUILD

@@ -114,6 +114,49 @@ void stop_the_server(NetworkSelectionWindow& window)
     // Whatever the start left (keepers, the server's interpreter) has ended.
     QTRY_VERIFY2(kw::descendants().isEmpty(), qPrintable(kw::describe(kw::descendants())));
 }
+
+// The desktop's browser as a desktop session reaches it: Qt hands the URL to
+// xdg-open, detached (the suites' offscreen platform opens nothing itself).
+class XdgOpen : public QObject
+{
+    Q_OBJECT
+public:
+    XdgOpen() { QDesktopServices::setUrlHandler("http", this, "open"); }
+    ~XdgOpen() override { QDesktopServices::unsetUrlHandler("http"); }
+public slots:
+    void open(const QUrl& url) { QProcess::startDetached("xdg-open", {url.toString()}); }
+};
+
+// The threads of this process but the main one, each with the number of
+// times it has been switched to so far.
+QMap<QString, qint64> other_threads()
+{
+    QMap<QString, qint64> threads;
+    for (const QString& thread : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (thread.toInt() == ::getpid())
+            continue;
+        const QString task = "/proc/self/task/" + thread + "/";
+        qint64 switches = 0;
+        for (const QByteArray& line : kt::read_file(task + "status").split('\n'))
+            if (line.contains("ctxt_switches:"))
+                switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        threads[thread + " (" + QString::fromLatin1(kt::read_file(task + "comm").trimmed()) + ")"] = switches;
+    }
+    return threads;
+}
+
+// The threads that ran during `milliseconds` of the main thread's sleep.
+QStringList threads_running_during(unsigned long milliseconds)
+{
+    const QMap<QString, qint64> before = other_threads();
+    QThread::msleep(milliseconds);
+    QStringList running;
+    const QMap<QString, qint64> after = other_threads();
+    for (auto thread = after.cbegin(); thread != after.cend(); ++thread)
+        if (before.value(thread.key(), -1) != thread.value())
+            running << thread.key();
+    return running;
+}
 #endif
 
 } // namespace
@@ -124,6 +167,9 @@ class TestHygiene : public QObject
 
 private slots:
     void twenty_launches_and_stops_leave_no_zombie_and_no_descriptor();
+#ifdef KESTROVA_WINDOWS_BUILD
+    void browser_openings_leave_no_zombie_and_idle_costs_nothing();
+#endif
 };
 
 void TestHygiene::twenty_launches_and_stops_leave_no_zombie_and_no_descriptor()
@@ -170,6 +216,46 @@ void TestHygiene::twenty_launches_and_stops_leave_no_zombie_and_no_descriptor()
     QCOMPARE(open_descriptors(), after_first);
     QCOMPARE(err.text(), std::string());
 }
+
+#ifdef KESTROVA_WINDOWS_BUILD
+void TestHygiene::browser_openings_leave_no_zombie_and_idle_costs_nothing()
+{
+    kt::WorkDir dir;
+    QDir().mkdir("hub");
+    kt::write_file("hub/manage.py", small_server);
+    kt::write_file("networks.data", "Hygiene|hub|\n");
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({"127.0.0.2"});
+    // Like xdg-open, it hands the page to a browser that outlives it.
+    stand_ins.add("xdg-open", "#!/bin/sh\n( sleep 0.2; printf '%s\\n' \"$1\" >> '" + dir.file("opened").toLocal8Bit()
+                                  + "' ) &\n");
+    QVERIFY2(!kw::server_port_answers(), "something already listens on 127.0.0.1:8000");
+    kw::Input input;
+    input.close();
+
+    const QStringList threads_before = other_threads().keys();
+    kt::StreamCapture out(std::cout);
+    kt::StreamCapture err(std::cerr);
+    XdgOpen browser;
+    NetworkSelectionWindow window(nullptr);
+    // The launch runs the interpreter and opens the browser once, then twice
+    // more while the server runs.
+    QTest::mouseClick(kh::network_buttons(window).value(0), Qt::LeftButton);
+    QVERIFY2(shows_the_panel(window), err.text().c_str());
+    const QString page = "http://127.0.0.1:8000";
+    for (int opening = 0; opening < 2; ++opening)
+        QVERIFY(QDesktopServices::openUrl(QUrl(page)));
+    QTRY_COMPARE(kw::recorded_runs(dir.file("opened")), QStringList({page, page, page}));
+    stop_the_server(window);
+
+    QCOMPARE(kw::zombies_left(), QString());
+    // Nothing of the program's family runs: what watched it is gone, and no
+    // thread wakes.
+    QTRY_COMPARE(other_threads().keys(), threads_before);
+    QCOMPARE(threads_running_during(1000), QStringList());
+    QCOMPARE(err.text(), std::string());
+}
+#endif
 
 QTEST_MAIN(TestHygiene)
 #include "tst_hygiene.moc"

@@ -189,6 +189,7 @@ private slots:
     void no_hub_keeps_the_searching_screen();
     void failed_command_counts_as_no_hub();
     void hubs_are_listed_and_open_their_own_address();
+    void names_with_ampersands_show_as_written();
 };
 
 void TestClientWindow::meta_object()
@@ -296,6 +297,34 @@ void TestClientWindow::hubs_are_listed_and_open_their_own_address()
         QVERIFY2(head.startsWith("HTTP/1.1 200 OK"), head.constData());
     }
     QCOMPARE(captured.err.text(), std::string());
+}
+
+void TestClientWindow::names_with_ampersands_show_as_written()
+{
+    kt::WorkDir dir;
+    auto research = kt::HubServer::answering(dir.path(), "127.0.0.3", "R&D");
+    auto workshop = kt::HubServer::answering(dir.path(), "127.0.0.4", "Atelier & Co");
+    QVERIFY(research->running() && workshop->running());
+    Discovery discovery(dir);
+    Captured captured;
+    ClientWindow window(nullptr);
+    kt::Browser browser(&window);
+    const QList<QPushButton*> buttons = hub_buttons(window);
+    QCOMPARE(buttons.size(), 2);
+    QVERIFY(kt::drawn_as_written(buttons[0], "R&D"));
+    QVERIFY(kt::drawn_as_written(buttons[1], "Atelier & Co"));
+
+    // The letter or blank after an "&" is no accelerator.
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QLayout* selection = window.layout();
+    QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+    QTest::keyClick(&window, Qt::Key_Space, Qt::AltModifier);
+    // An accelerator clicks its button a moment later.
+    QTest::qWait(500);
+    QCOMPARE(window.layout(), selection);
+    QVERIFY(browser.urls.isEmpty());
 }
 
 QTEST_MAIN(TestClientWindow)

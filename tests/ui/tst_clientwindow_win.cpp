@@ -42,6 +42,7 @@ private slots:
     void meta_object_has_no_slot();
     void searching_screen_is_the_only_one();
     void selection_screen_lists_the_registry();
+    void names_with_ampersands_show_as_written();
     void connected_screen();
 };
 
@@ -119,6 +120,23 @@ void TestClientWindowWindows::selection_screen_lists_the_registry()
     QVERIFY(window.networks.empty());
     QCOMPARE(out.text(), std::string("Jumeau|hubs/un|\nR\xc3\xa9seau|hubs/deux|\nJumeau|hubs/trois|\n"));
     QVERIFY(!QFile::exists(tools.log));
+}
+
+void TestClientWindowWindows::names_with_ampersands_show_as_written()
+{
+    kt::WorkDir dir;
+    NoSearchTools tools(dir);
+    kt::write_file("networks.data", "R&D|rd|\nAtelier & Co|atelier|\n");
+    kt::StreamCapture out(std::cout);
+    ClientWindow window(nullptr);
+    remove_screen(&window);
+    window.selecting_networks_mode();
+
+    QWidget* list = widget_at(window.layout(), 1);
+    QVERIFY(list);
+    QCOMPARE(list->layout()->count(), 3);
+    QVERIFY(kt::drawn_as_written(item_as<QPushButton>(list->layout(), 1), "R&D"));
+    QVERIFY(kt::drawn_as_written(item_as<QPushButton>(list->layout(), 2), "Atelier & Co"));
 }
 
 void TestClientWindowWindows::connected_screen()

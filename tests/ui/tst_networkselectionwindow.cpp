@@ -46,6 +46,7 @@ private slots:
     void real_hub_starts_and_answers();
     void failed_start_keeps_the_loading_screen();
     void command_failure_keeps_the_window_usable();
+    void names_with_ampersands_show_as_written();
 };
 
 void TestNetworkSelectionWindow::main_screen_structure()
@@ -292,6 +293,36 @@ void TestNetworkSelectionWindow::command_failure_keeps_the_window_usable()
     QCOMPARE(buttons.size(), 2);
     QCOMPARE(buttons[1]->text(), QString("Deux"));
     QCOMPARE(window.networks.size(), std::size_t(2));
+}
+
+void TestNetworkSelectionWindow::names_with_ampersands_show_as_written()
+{
+    kt::WorkDir dir;
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.add("gnome-terminal", "#!/bin/sh\ntouch '" + dir.file("launched").toLocal8Bit() + "'\n");
+    kt::write_file("networks.data", "R&D|hubs/rd|\nAtelier & Co|hubs/atelier|\n");
+
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+    Browser browser(&window);
+    const QList<QPushButton*> buttons = network_buttons(window);
+    QCOMPARE(buttons.size(), 2);
+    QVERIFY(kt::drawn_as_written(buttons[0], "R&D"));
+    QVERIFY(kt::drawn_as_written(buttons[1], "Atelier & Co"));
+
+    // The letter or blank after an "&" is no accelerator.
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QLayout* main_screen = window.layout();
+    QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+    QTest::keyClick(&window, Qt::Key_Space, Qt::AltModifier);
+    // An accelerator clicks its button a moment later.
+    QTest::qWait(500);
+    QCOMPARE(window.layout(), main_screen);
+    QVERIFY(!QFile::exists(dir.file("launched")));
+    QVERIFY(browser.urls.isEmpty());
 }
 
 QTEST_MAIN(TestNetworkSelectionWindow)

@@ -32,7 +32,6 @@ void kestrova_sleep_once(unsigned milliseconds)
 #else
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -40,6 +39,7 @@ void kestrova_sleep_once(unsigned milliseconds)
 #include <fstream>
 #include <limits.h>
 #include <mutex>
+#include <set>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -48,11 +48,6 @@ void kestrova_sleep_once(unsigned milliseconds)
 extern char** environ;
 
 namespace {
-
-// The name every keeper of the stand-in gives itself (see kestrova_cmd.cpp):
-// such a process ends up a child of the program once the interpreter that
-// started it has ended, and the program then reaps it.
-constexpr const char* keeper_name = "kestrova-keep";
 
 bool is_executable(const std::string& file)
 {
@@ -80,62 +75,76 @@ std::string interpreter_path()
 #endif
 }
 
-// A zombie child named like a keeper: its state and name from /proc/PID/stat.
-bool is_finished_keeper(const std::string& pid, pid_t self)
+// The children of every thread of the program, adopted ones included.
+std::set<pid_t> own_children()
 {
-    std::ifstream stat("/proc/" + pid + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    const auto open = text.find('(');
-    const auto close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close + 4 > text.size())
-        return false;
-    const std::string name = text.substr(open + 1, close - open - 1);
-    const char state = text[close + 2];
-    const long parent = std::strtol(text.c_str() + close + 4, nullptr, 10);
-    return state == 'Z' && parent == self && name == keeper_name;
-}
-
-void reap_finished_keepers()
-{
-    const pid_t self = ::getpid();
-    DIR* proc = ::opendir("/proc");
-    if (!proc)
-        return;
-    std::vector<pid_t> finished;
-    while (const dirent* entry = ::readdir(proc)) {
-        const std::string pid = entry->d_name;
-        if (pid.find_first_not_of("0123456789") == std::string::npos && is_finished_keeper(pid, self))
-            finished.push_back(static_cast<pid_t>(std::stol(pid)));
+    std::set<pid_t> children;
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (!tasks)
+        return children;
+    while (const dirent* entry = ::readdir(tasks)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::ifstream list(std::string("/proc/self/task/") + entry->d_name + "/children");
+        for (long pid = 0; list >> pid;)
+            children.insert(static_cast<pid_t>(pid));
     }
-    ::closedir(proc);
-    // Only named keepers: every other child belongs to whoever started it.
-    for (pid_t pid : finished)
-        ::waitpid(pid, nullptr, WNOHANG);
+    ::closedir(tasks);
+    return children;
 }
 
-// What `start` detaches must stay in the program's family so that the
-// stand-in's tasklist can see it: the program adopts the orphans of its
-// descendants and reaps the keepers among them.
-void join_family()
+// A thread that sleeps in waitpid until `child` ends, then reaps it.
+void reap_when_ended(pid_t child)
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
-        std::thread([] {
-            for (;;) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                reap_finished_keepers();
-            }
-        }).detach();
-    });
+    std::thread([child] {
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
 }
+
+// What `start` detaches must stay in the program's family for the stand-in's
+// tasklist to see it: while an interpreter runs, the program adopts the
+// orphans of its tree. Only then, so that the orphans of everything else it
+// starts (the browser's opener among them) go on to the system as usual.
+class Adoption
+{
+public:
+    Adoption()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (running++ == 0) {
+            // A program that was made a subreaper before it started stays one.
+            int already = 0;
+            ::prctl(PR_GET_CHILD_SUBREAPER, &already, 0, 0, 0);
+            adopting = !already && ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) == 0;
+        }
+        before = own_children();
+    }
+    // Each child adopted meanwhile is reaped when it ends.
+    ~Adoption()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (--running == 0 && adopting)
+                ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
+        }
+        for (pid_t child : own_children())
+            if (before.count(child) == 0)
+                reap_when_ended(child);
+    }
+    Adoption(const Adoption&) = delete;
+    Adoption& operator=(const Adoption&) = delete;
+
+private:
+    static inline std::mutex mutex;
+    static inline int running = 0;
+    static inline bool adopting = false;
+    std::set<pid_t> before;
+};
 
 // Runs the stand-in with `arguments`; the child only execs. Returns its id, or -1.
 pid_t start_interpreter(const std::vector<std::string>& arguments)
 {
-    join_family();
-
     const std::string program = interpreter_path();
     std::vector<const char*> argv;
     for (const std::string& argument : arguments)
@@ -168,6 +177,7 @@ pid_t start_interpreter(const std::vector<std::string>& arguments)
 
 int kestrova_system(const std::string& line)
 {
+    const Adoption adoption;
     const pid_t child = start_interpreter({"kestrova-cmd", "/c", line});
     if (child < 0)
         return -1;
@@ -181,9 +191,11 @@ int kestrova_system(const std::string& line)
 
 void kestrova_system_nowait(const std::string& line)
 {
-    // A keeper: it stays until everything the line started has ended, and
-    // the program reaps it then.
-    start_interpreter({"kestrova-cmd", "--keep", "/c", line});
+    // A keeper: it holds everything the line starts until all of it has
+    // ended, and the program reaps it then.
+    const pid_t keeper = start_interpreter({"kestrova-cmd", "--keep", "/c", line});
+    if (keeper > 0)
+        reap_when_ended(keeper);
 }
 
 void kestrova_sleep_once(unsigned milliseconds)
