@@ -132,6 +132,9 @@ void TestTerminalLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_o
         // Hub A's server, left running as by an earlier Kestrova.
         const auto premier = kt::HubServer::django(dir.path(), host, "premier");
         QVERIFY(premier->running());
+        // The ask goes to the hub itself, whatever proxy the desktop names.
+        qputenv("http_proxy", "http://127.0.0.3:9");
+        qputenv("HTTP_PROXY", "http://127.0.0.3:9");
         kt::StreamCapture err(std::cerr);
         NetworkSelectionWindow window(nullptr);
         window.show();
@@ -151,6 +154,8 @@ void TestTerminalLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_o
         // Neither press asked the terminal for a server.
         QTest::qWait(500);
         QCOMPARE(kt::marked_processes(mark), QList<pid_t>());
+        qunsetenv("http_proxy");
+        qunsetenv("HTTP_PROXY");
     }
     QTRY_VERIFY(!kt::wait_for_port(host, 8000, 100));
 
