@@ -1,7 +1,7 @@
 // Launch benchmark of one Windows build (built once per start configuration):
 // the time from the press of a network button to the running-server panel,
 // less the fixed two-second wait, against the hub server's own time to answer
-// its first request when started directly. Goal: a ratio of at most 1.3.
+// its first request when started directly. Goal: a ratio of at most 1.15.
 // Loopback only: the server listens on 127.0.0.1:8000; run it alone.
 #include "bench_timing.h"
 #include "network.h"
@@ -140,6 +140,8 @@ int main(int argc, char** argv)
     // pause (configuration B) returns at the end of input.
     const int nothing = ::open("/dev/null", O_RDONLY);
     ::dup2(nothing, STDIN_FILENO);
+    // The window is timed, never looked at: no display is needed.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (!port_free()) {
         std::cerr << "bench_win_launch: 127.0.0.1:8000 is in use; run the benchmark alone." << std::endl;
@@ -197,7 +199,7 @@ int main(int argc, char** argv)
 
     const double anchor = median(anchors);
     const double launch = median(launches);
-    std::printf("win-%c launch to panel - 2 s  %5.2f  (goal <= 1.3)  kestrova %.0f ms, hub server alone %.0f ms\n",
+    std::printf("win-%c launch to panel - 2 s  %5.2f  (goal <= 1.15)  kestrova %.0f ms, hub server alone %.0f ms\n",
                 start_configuration + ('a' - 'A'), launch / anchor, launch, anchor);
     return 0;
 }

@@ -363,8 +363,9 @@ void probe_without_listener(Verdict& verdict)
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     verdict.expect_equal(std::to_string(answer), "0", "the answer without a listener");
     verdict.expect_equal(trace, "1", "the probe's digit");
-    // The refused connection fails at once on loopback; the pause after it
-    // is what spreads the window's ten checks over the server's start.
+    // The refused connection fails at once on loopback; the check tries
+    // again until its half second is over, which spreads the window's ten
+    // checks over the server's start.
     verdict.expect(took >= 450, "no pause after the failed probe: it answered after " + std::to_string(took) + " ms");
     verdict.expect(took < 3000, "the failed probe took " + std::to_string(took) + " ms, not about half a second");
 }

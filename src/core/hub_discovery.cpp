@@ -9,7 +9,6 @@ namespace {
 // curl's own start and end fit in what its limit leaves.
 const std::string curl_bounds = "--connect-timeout 2 --max-time 4.5";
 const std::string scan_prefix = "Nmap scan report for ";
-const std::string word_separators = " \t\n";
 
 } // namespace
 
@@ -49,20 +48,6 @@ bool is_hub_answer(const std::string& head_answer)
 std::string name_command(const std::string& server_address)
 {
     return "curl --silent " + curl_bounds + " " + shell_quote("http://" + server_address + "/_infos/kl/");
-}
-
-std::string fold_blanks(const std::string& text)
-{
-    std::string folded;
-    std::string::size_type start = text.find_first_not_of(word_separators);
-    while (start != std::string::npos) {
-        const std::string::size_type end = text.find_first_of(word_separators, start);
-        if (!folded.empty())
-            folded += ' ';
-        folded += text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        start = text.find_first_not_of(word_separators, end);
-    }
-    return folded;
 }
 
 std::vector<std::string> fetch_networks()

@@ -1,5 +1,6 @@
 #include "hub_utilities.h"
 
+#include "discovery_commands.h"
 #include "network.h"
 
 #include <cstdio>
@@ -120,4 +121,20 @@ std::string cmd_quote(const std::string& argument)
     if (argument.find_first_of("\"%\r\n") != std::string::npos)
         return std::string();
     return '"' + argument + '"';
+}
+
+// Discovery's folding of a hub's name, which the launch shares in both builds.
+std::string fold_blanks(const std::string& text)
+{
+    static const std::string blanks = " \t\n";
+    std::string folded;
+    std::string::size_type start = text.find_first_not_of(blanks);
+    while (start != std::string::npos) {
+        const std::string::size_type end = text.find_first_of(blanks, start);
+        if (!folded.empty())
+            folded += ' ';
+        folded += text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = text.find_first_not_of(blanks, end);
+    }
+    return folded;
 }

@@ -5,10 +5,6 @@
 #include "network.h"
 #include "screen_parts.h"
 
-#ifdef KESTROVA_WINDOWS_BUILD
-#include "process_win.h"
-#endif
-
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -23,23 +19,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include <cerrno>
-#include <ctime>
 #include <iostream>
 #include <stdexcept>
-
-namespace {
-
-#ifndef KESTROVA_WINDOWS_BUILD
-void sleep_two_seconds()
-{
-    timespec remaining {2, 0};
-    while (::nanosleep(&remaining, &remaining) == -1 && errno == EINTR) {
-    }
-}
-#endif
-
-} // namespace
 
 NetworkSelectionWindow::NetworkSelectionWindow(QWidget* parent)
     : QDialog(parent)
@@ -51,11 +32,6 @@ NetworkSelectionWindow::NetworkSelectionWindow(QWidget* parent)
 
 NetworkSelectionWindow::~NetworkSelectionWindow()
 {
-#ifdef KESTROVA_WINDOWS_BUILD
-    // Only a server this window started: any other python process is the user's.
-    if (server_started)
-        stop_server();
-#endif
     free_networks();
 }
 
@@ -152,33 +128,37 @@ void NetworkSelectionWindow::switch_to_network(Network* network)
 {
     remove_layouts(nullptr);
     loading_mode();
-    network->launch();
-#ifdef KESTROVA_WINDOWS_BUILD
-    server_started = true;
-    bool answered = false;
-    for (int check = 0; check < 10 && !answered; ++check)
-        answered = network->is_launched() != 0;
-#else
-    const bool answered = network->is_launched() != 0;
-#endif
-    if (!answered) {
-        std::cerr << "Le serveur du réseau « " << network->name
-                  << " » ne répond pas sur le port 8000 : le démarrage a échoué." << std::endl;
+    paint_now();
+    switch (server.launch(*network)) {
+    case LaunchOutcome::failed:
         return;
+    case LaunchOutcome::port_taken:
+        // The keeper stops whatever holds the port, then presses again.
+        remove_layouts(nullptr);
+        main_mode();
+        return;
+    case LaunchOutcome::started:
+    case LaunchOutcome::already_running:
+        break;
     }
+    server.wait_before_browser();
+    remove_layouts(nullptr);
+    QDesktopServices::openUrl(QUrl(utf8(server.browser_address()), QUrl::TolerantMode));
+    network_started_mode(network);
 #ifdef KESTROVA_WINDOWS_BUILD
-    kestrova_sleep_once(2000);
-    remove_layouts(nullptr);
-    QDesktopServices::openUrl(QUrl("http://127.0.0.1:8000", QUrl::TolerantMode));
-    network_started_mode(network);
     std::cout << "sdsds" << std::flush;
-#else
-    sleep_two_seconds();
-    remove_layouts(nullptr);
-    const std::string address = "http://" + getIp() + ":8000";
-    QDesktopServices::openUrl(QUrl(utf8(address), QUrl::TolerantMode));
-    network_started_mode(network);
 #endif
+}
+
+void NetworkSelectionWindow::paint_now()
+{
+    // Widgets put in a layout of a shown window appear only once the event
+    // loop runs; show them and paint now, without handling any input.
+    layout()->activate();
+    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (!child->isWindow() && !(child->isHidden() && child->testAttribute(Qt::WA_WState_ExplicitShowHide)))
+            child->show();
+    repaint();
 }
 
 void NetworkSelectionWindow::network_started_mode(Network*)
@@ -292,8 +272,8 @@ void NetworkSelectionWindow::stop_network()
 {
     remove_layouts(nullptr);
     loading_mode();
-    stop_server();
-    server_started = false;
+    paint_now();
+    server.stop();
     remove_layouts(nullptr);
     main_mode();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server_control.h"
+
 #include <QDialog>
 
 #include <vector>
@@ -37,9 +39,10 @@ private slots:
 
 private:
     void free_networks();
+    // Shows the screen just built before the window blocks in a long task.
+    void paint_now();
 
-#ifdef KESTROVA_WINDOWS_BUILD
-    // A server started from this window and not stopped since.
-    bool server_started = false;
-#endif
+    // What answers on port 8000, and the server this window started: in the
+    // Windows build it stops that server when the window goes.
+    ServerControl server;
 };

@@ -2,6 +2,7 @@
 #include "hub_utilities.h"
 #include "network.h"
 #include "server_commands.h"
+#include "server_control.h"
 #include "test_support.h"
 
 #include <QtTest>
@@ -81,6 +82,9 @@ private slots:
     void probe_sees_a_listener();
     void probe_waits_for_a_server_that_comes_up_late();
     void probe_gives_up_without_server();
+
+    void who_answers_data();
+    void who_answers();
 };
 
 void TestServerControl::command_texts_data()
@@ -252,6 +256,38 @@ void TestServerControl::probe_gives_up_without_server()
     kt::StandIns stand_ins;
     stand_ins.add_ifconfig({host});
     QCOMPARE(Network().is_launched(), 0);
+}
+
+void TestServerControl::who_answers_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("ours");
+    QTest::newRow("this hub") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n premier\n") << "premier" << true;
+    QTest::newRow("folded") << QByteArray("HTTP/1.0 200 OK\r\n\r\nLes  Lumieres\n de\tTavoule") << "Les Lumieres de Tavoule"
+                            << false;
+    QTest::newRow("another hub") << QByteArray("HTTP/1.1 200 OK\r\n\r\nsecond") << "second" << false;
+    QTest::newRow("a folder without settings") << QByteArray("HTTP/1.1 200 OK\r\n\r\nstatic") << "static" << false;
+    QTest::newRow("climbing out") << QByteArray("HTTP/1.1 200 OK\r\n\r\n../hub/premier") << "../hub/premier" << false;
+    QTest::newRow("absolute") << QByteArray("HTTP/1.1 200 OK\r\n\r\n/tmp") << "/tmp" << false;
+    QTest::newRow("not found") << QByteArray("HTTP/1.1 404 Not Found\r\n\r\npremier") << "" << false;
+    QTest::newRow("empty body") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n") << "" << false;
+    QTest::newRow("not HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << "" << false;
+    QTest::newRow("nothing") << QByteArray() << "" << false;
+}
+
+void TestServerControl::who_answers()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(QString, name);
+    QFETCH(bool, ours);
+    kt::WorkDir dir;
+    QVERIFY(QDir().mkpath("hub/premier") && QDir().mkpath("hub/static") && QDir().mkpath("premier"));
+    kt::write_file("hub/premier/settings.py", "");
+    kt::write_file("premier/settings.py", "");
+    const std::string said = hub_name_of(parse_hub_answer(raw.toStdString()));
+    QCOMPARE(QString::fromStdString(said), name);
+    QCOMPARE(is_package_of(Network("Hub", "hub", ""), said), ours);
 }
 
 QTEST_GUILESS_MAIN(TestServerControl)

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <poll.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -47,6 +48,7 @@ private slots:
     void probe_sees_a_listener_on_loopback();
     void probe_without_server_answers_0();
     void ten_checks_cover_a_server_that_comes_up_late();
+    void a_check_answers_as_the_port_opens_and_gives_up_on_a_silent_one();
     void launch_b_returns_when_pause_gets_a_key();
     void launch_refuses_a_path_it_cannot_quote();
     void stop_ends_the_last_python_of_the_family_only();
@@ -111,6 +113,54 @@ void TestWinServerControl::ten_checks_cover_a_server_that_comes_up_late()
     late.join();
     QVERIFY(answered);
     QVERIFY2(QRegularExpression("^1+0$").match(QString::fromStdString(out.text())).hasMatch(), out.text().c_str());
+}
+
+void TestWinServerControl::a_check_answers_as_the_port_opens_and_gives_up_on_a_silent_one()
+{
+    Network network("n", "p");
+    {
+        // The port opens while the check runs: that same check answers.
+        std::unique_ptr<kt::Listener> listener;
+        std::thread soon([&listener] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            listener = std::make_unique<kt::Listener>(windows_server_host, 8000);
+        });
+        kt::StreamCapture out(std::cout);
+        const int answer = network.is_launched();
+        soon.join();
+        QCOMPARE(answer, 1);
+        QCOMPARE(out.text(), std::string("0"));
+    }
+    QTRY_VERIFY(!kw::server_port_answers());
+
+    // A port whose connections are neither accepted nor refused, as a full
+    // backlog leaves them (and a refusal that takes seconds on Windows).
+    const int full = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(8000);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int yes = 1;
+    ::setsockopt(full, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    QVERIFY(::bind(full, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(full, 0) == 0);
+    QList<int> waiting;
+    for (bool hung = false; !hung && waiting.size() < 16;) {
+        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        pollfd connecting {client, POLLOUT, 0};
+        hung = ::poll(&connecting, 1, 200) == 0;
+        waiting << client;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    kt::StreamCapture out(std::cout);
+    const int answer = network.is_launched();
+    const qint64 took = timer.elapsed();
+    for (int fd : waiting << full)
+        ::close(fd);
+    QCOMPARE(answer, 0);
+    QCOMPARE(out.text(), std::string("1"));
+    QVERIFY2(took < 2000, qPrintable(QString("a check on a silent port took %1 ms").arg(took)));
 }
 
 void TestWinServerControl::launch_b_returns_when_pause_gets_a_key()

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QApplication>
+#include <QEvent>
 #include <QImage>
+#include <QLabel>
 #include <QLayout>
 #include <QPushButton>
 #include <QWidget>
@@ -35,5 +38,22 @@ inline bool drawn_as_written(QPushButton* button, const QString& text)
     const QImage drawn = drawn_with(own);
     return drawn == literal && drawn != accelerated;
 }
+
+// Counts, while it lives, the paints of the loading screen's text in any
+// window: a count that grows inside one slot call was painted during its work.
+class LoadingScreenPaints : public QObject
+{
+public:
+    LoadingScreenPaints() { qApp->installEventFilter(this); }
+    ~LoadingScreenPaints() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* label = event->type() == QEvent::Paint ? qobject_cast<QLabel*>(watched) : nullptr;
+        if (label && label->text().contains("Demarrage du Serveur"))
+            ++count;
+        return false;
+    }
+    int count = 0;
+};
 
 } // namespace kt

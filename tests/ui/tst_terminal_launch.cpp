@@ -2,6 +2,7 @@
 // (this suite runs inside xvfb-run and dbus-run-session) and real hubs made
 // from the template: what the keeper sees, and when the browser is asked.
 #include "linux_screens.h"
+#include "loopback_hubs.h"
 #include "networkselectionwindow.h"
 #include "real_terminal.h"
 #include "recording_browser.h"
@@ -42,6 +43,8 @@ private slots:
     void initTestCase();
     void second_hub_answers_and_the_browser_is_asked_before_the_panel();
     void hub_whose_django_fails_keeps_the_loading_screen();
+    void a_port_held_by_another_starts_nothing_and_its_own_hub_opens();
+    void a_hub_answering_another_name_after_the_start_fails();
 
 private:
     std::unique_ptr<kt::IdleTerminal> idle;
@@ -70,8 +73,12 @@ void TestTerminalLaunch::second_hub_answers_and_the_browser_is_asked_before_the_
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
     window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     kt::Browser browser(&window);
+    kt::LoadingScreenPaints paints;
     QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
+    // The loading screen is gone by now: it was painted while the server started.
+    QVERIFY(paints.count > 0);
     const QByteArray head = kt::http("HEAD", "http://127.0.0.2:8000/");
     const QByteArray name = kt::http("GET", "http://127.0.0.2:8000/_infos/kl/");
     stop_what_the_terminal_runs();
@@ -111,6 +118,93 @@ void TestTerminalLaunch::hub_whose_django_fails_keeps_the_loading_screen()
     QVERIFY(browser.urls.isEmpty());
     const QString said = QString::fromStdString(err.text());
     QVERIFY2(said.contains("Casse") && said.contains("ne répond pas"), qPrintable(said));
+}
+
+void TestTerminalLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens()
+{
+    kt::WorkDir dir;
+    QVERIFY(!kt::provision_hub(dir.path(), "second").isEmpty());
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.prefer_system_python();
+    kt::write_file("networks.data", "Premier|premier|\nSecond|second|\n");
+    {
+        // Hub A's server, left running as by an earlier Kestrova.
+        const auto premier = kt::HubServer::django(dir.path(), host, "premier");
+        QVERIFY(premier->running());
+        // The ask goes to the hub itself, whatever proxy the desktop names.
+        qputenv("http_proxy", "http://127.0.0.3:9");
+        qputenv("HTTP_PROXY", "http://127.0.0.3:9");
+        kt::StreamCapture err(std::cerr);
+        NetworkSelectionWindow window(nullptr);
+        window.show();
+        kt::Browser browser(&window);
+        QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
+        QCOMPARE(kt::network_buttons(window).size(), 2);
+        QVERIFY(browser.urls.isEmpty());
+        const QString said = QString::fromStdString(err.text());
+        QVERIFY2(said.contains(QString::fromUtf8("Le port 8000 est déjà pris par le serveur du réseau « premier »"))
+                     && said.contains(QString::fromUtf8("« Second » n'est pas démarré")),
+                 qPrintable(said));
+
+        QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+        QCOMPARE(browser.urls, QStringList {"http://127.0.0.2:8000"});
+        kt::check_running_server_panel(window);
+        QCOMPARE(QString::fromStdString(err.text()), said);
+        // Neither press asked the terminal for a server.
+        QTest::qWait(500);
+        QCOMPARE(kt::marked_processes(mark), QList<pid_t>());
+        qunsetenv("http_proxy");
+        qunsetenv("HTTP_PROXY");
+    }
+    QTRY_VERIFY(!kt::wait_for_port(host, 8000, 100));
+
+    // A program that is no hub: it accepts and never answers.
+    kt::Listener other(host, 8000);
+    QVERIFY(other.listening());
+    kt::StreamCapture err(std::cerr);
+    NetworkSelectionWindow window(nullptr);
+    kt::Browser browser(&window);
+    QElapsedTimer timer;
+    timer.start();
+    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+    QVERIFY2(timer.elapsed() < 5000, "the ask of a silent program was not bounded");
+    QCOMPARE(kt::network_buttons(window).size(), 2);
+    QVERIFY(browser.urls.isEmpty());
+    const QString said = QString::fromStdString(err.text());
+    QVERIFY2(said.contains(QString::fromUtf8("pris par un autre programme, qui n'est pas un réseau Kestrova")),
+             qPrintable(said));
+    QTest::qWait(500);
+    QCOMPARE(kt::marked_processes(mark), QList<pid_t>());
+}
+
+void TestTerminalLaunch::a_hub_answering_another_name_after_the_start_fails()
+{
+    kt::WorkDir dir;
+    const QString project = kt::provision_hub(dir.path(), "second");
+    QVERIFY(!project.isEmpty());
+    // Its server says another hub's name, as a hub that took the port first would.
+    QFile settings(project + "/second/settings.py");
+    QVERIFY(settings.open(QIODevice::Append));
+    settings.write("\nHUB_NAME = 'intrus'\n");
+    settings.close();
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.prefer_system_python();
+    kt::write_file("networks.data", "Second|second|\n");
+
+    kt::StreamCapture err(std::cerr);
+    NetworkSelectionWindow window(nullptr);
+    kt::Browser browser(&window);
+    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+    stop_what_the_terminal_runs();
+
+    kt::check_loading_screen(window);
+    QVERIFY(browser.urls.isEmpty());
+    const QString said = QString::fromStdString(err.text());
+    QVERIFY2(said.contains(QString::fromUtf8("pris par le serveur du réseau « intrus », et non par celui de « Second » "
+                                             ": le démarrage a échoué")),
+             qPrintable(said));
 }
 
 QTEST_MAIN(TestTerminalLaunch)

@@ -1,6 +1,7 @@
 // The administrator window of a Windows build (built once per start
 // configuration): a real hub started through the command interpreter
 // stand-in, seen on 127.0.0.1:8000, and stopped from the panel.
+#include "loopback_hubs.h"
 #include "network.h"
 #include "networkselectionwindow.h"
 #include "recording_browser.h"
@@ -107,7 +108,10 @@ private slots:
     void launch_shows_the_panel_and_stop_returns_to_the_registry();
     void destroying_the_window_stops_the_server_it_started();
     void closing_a_window_that_started_nothing_ends_nothing();
-    void a_server_that_never_answers_keeps_the_loading_screen();
+    void a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop_data();
+    void a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop();
+    void a_port_held_by_another_starts_nothing_and_its_own_hub_opens();
+    void a_stop_whose_server_keeps_the_port_says_so();
 
 private:
     std::unique_ptr<kt::WorkDir> dir;
@@ -239,22 +243,114 @@ void TestWinLaunch::closing_a_window_that_started_nothing_ends_nothing()
     QCOMPARE(kw::descendants().size(), 1);
 }
 
-void TestWinLaunch::a_server_that_never_answers_keeps_the_loading_screen()
+void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop_data()
 {
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("Django fails") << QByteArray("casse") << QString();
+    QTest::newRow("refused path") << QByteArray("cas\"se") << QString::fromUtf8("Chemin refusé : ");
+}
+
+void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, refusal);
     QDir().mkdir("casse");
     kt::write_file("casse/manage.py", "import sys\nsys.exit('this hub is broken')\n");
-    kt::write_file("networks.data", "Casse|casse|\n");
+    kt::write_file("networks.data", "Casse|" + path + "|\n");
+    kw::Outsider outsider;
+    kt::StreamCapture out(std::cout);
+    kt::StreamCapture err(std::cerr);
+    {
+        NetworkSelectionWindow window(nullptr);
+        kt::Browser browser(&window);
+        QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+        check_loading_screen(window);
+        QVERIFY(browser.urls.isEmpty());
+    }
+    // Closing the window ran no listing: nothing of this window ever answered.
+    QCOMPARE(out.text(), std::string("Casse|" + path.toStdString() + "|\n1\n1111111111"));
+    QVERIFY(!QFile::exists("server_pid.tmp"));
+    QVERIFY(outsider.running());
+    const QString said = QString::fromStdString(err.text());
+    QVERIFY2(said.startsWith(refusal) && said.contains(QString::fromUtf8("« Casse » ne répond pas")), qPrintable(said));
+}
+
+void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens()
+{
+    kw::write_recording_project("second");
+    qputenv("KW_RECORD", dir->file("record").toLocal8Bit());
+    kt::write_file("networks.data", "Premier|premier|\nSecond|second|\n");
+    {
+        // Hub A's server, started by the test itself.
+        const auto premier = kt::HubServer::django(dir->path(), "127.0.0.1", "premier");
+        QVERIFY(premier->running());
+        const int processes = kw::descendants().size();
+        kt::StreamCapture out(std::cout);
+        kt::StreamCapture err(std::cerr);
+        {
+            NetworkSelectionWindow window(nullptr);
+            kt::Browser browser(&window);
+            QTest::mouseClick(network_button(window, 1), Qt::LeftButton);
+            QCOMPARE(network_button_texts(window), QStringList({"Premier", "Second"}));
+            QVERIFY(browser.urls.isEmpty());
+            const QString said = QString::fromStdString(err.text());
+            QVERIFY2(said.contains(QString::fromUtf8("Le port 8000 est déjà pris par le serveur du réseau « premier »"))
+                         && said.contains(QString::fromUtf8("« Second » n'est pas démarré")),
+                     qPrintable(said));
+
+            QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+            QCOMPARE(browser.urls, QStringList {"http://127.0.0.1:8000"});
+            check_panel(window);
+            QCOMPARE(QString::fromStdString(err.text()), said);
+        }
+        // Neither press started a server, and closing the window stopped none.
+        QVERIFY(kw::recorded_runs(dir->file("record")).isEmpty());
+        QCOMPARE(kw::descendants().size(), processes);
+        QCOMPARE(out.text(), std::string("Premier|premier|\nSecond|second|\n1\n2\nPremier|premier|\nSecond|second|\n"
+                                         "1\n2\nsdsds"));
+        QVERIFY(!QFile::exists("server_pid.tmp"));
+        QVERIFY(kt::http("GET", "http://127.0.0.1:8000/_infos/kl/").endsWith("\r\n\r\npremier"));
+    }
+    QTRY_VERIFY(!kw::server_port_answers());
+
+    // A program that is no hub: it accepts and never answers.
+    kt::Listener other("127.0.0.1", 8000);
+    QVERIFY(other.listening());
+    kt::StreamCapture err(std::cerr);
+    NetworkSelectionWindow window(nullptr);
+    QTest::mouseClick(network_button(window, 1), Qt::LeftButton);
+    QCOMPARE(network_button_texts(window), QStringList({"Premier", "Second"}));
+    QVERIFY2(QString::fromStdString(err.text())
+                 .contains(QString::fromUtf8("pris par un autre programme, qui n'est pas un réseau Kestrova")),
+             err.text().c_str());
+    QVERIFY(kw::recorded_runs(dir->file("record")).isEmpty());
+}
+
+void TestWinLaunch::a_stop_whose_server_keeps_the_port_says_so()
+{
+    // A server with a python helper started after it: the stop ends the last
+    // python listed, the helper, and the server goes on answering.
+    QDir().mkdir("tenace");
+    kt::write_file("tenace/manage.py",
+                   "import subprocess, sys\n"
+                   "from http.server import BaseHTTPRequestHandler, HTTPServer\n"
+                   "server = HTTPServer(('127.0.0.1', 8000), BaseHTTPRequestHandler)\n"
+                   "subprocess.Popen([sys.executable, '-c', 'import time; time.sleep(600)'])\n"
+                   "server.serve_forever()\n");
+    kt::write_file("networks.data", "Tenace|tenace|\n");
     kt::StreamCapture out(std::cout);
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
     kt::Browser browser(&window);
     QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+    check_panel(window);
+    QCOMPARE(QString::fromStdString(err.text()), QString());
+    QTest::mouseClick(stop_button(window), Qt::LeftButton);
 
-    check_loading_screen(window);
-    QVERIFY(browser.urls.isEmpty());
-    QCOMPARE(out.text(), std::string("Casse|casse|\n1\n1111111111"));
-    QVERIFY2(QString::fromStdString(err.text()).contains(QString::fromUtf8("« Casse » ne répond pas")),
-             err.text().c_str());
+    QCOMPARE(QString::fromStdString(err.text()),
+             QString::fromUtf8("Le port 8000 répond encore après l'arrêt du serveur : un serveur y tourne toujours.\n"));
+    QCOMPARE(network_button_texts(window), QStringList {"Tenace"});
 }
 
 QTEST_MAIN(TestWinLaunch)

@@ -1,0 +1,126 @@
+// The launch decisions shared by both builds: what a look before the start
+// found, and whose server answers after it.
+#include "server_control.h"
+
+#include "discovery_commands.h"
+#include "network.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <iostream>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string header_end = "\r\n\r\n";
+
+bool is_regular_file(const std::string& file_name)
+{
+    struct stat info {};
+    return ::stat(file_name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The value of a header, looked up without regard to case; "" when absent.
+std::string header_value(const std::string& headers, const std::string& name)
+{
+    std::string::size_type line = headers.find("\r\n");
+    while (line != std::string::npos && line < headers.size()) {
+        line += 2;
+        const std::string::size_type end = headers.find("\r\n", line);
+        const std::string text = headers.substr(line, end == std::string::npos ? std::string::npos : end - line);
+        const std::string::size_type colon = text.find(':');
+        if (colon == name.size()) {
+            bool same = true;
+            for (std::size_t i = 0; i < colon && same; ++i)
+                same = std::tolower(static_cast<unsigned char>(text[i])) == std::tolower(static_cast<unsigned char>(name[i]));
+            if (same)
+                return fold_blanks(text.substr(colon + 1));
+        }
+        line = end;
+    }
+    return std::string();
+}
+
+} // namespace
+
+std::string hub_name_request(const std::string& host_and_port)
+{
+    return "GET /_infos/kl/ HTTP/1.0\r\nHost: " + host_and_port + "\r\nConnection: close\r\n\r\n";
+}
+
+bool is_whole_answer(const std::string& raw)
+{
+    const std::string::size_type end = raw.find(header_end);
+    if (end == std::string::npos)
+        return false;
+    const std::string length = header_value(raw.substr(0, end), "Content-Length");
+    if (length.empty() || length.find_first_not_of("0123456789") != std::string::npos || length.size() > 9)
+        return false;
+    return raw.size() - end - header_end.size() >= std::stoul(length);
+}
+
+HubAnswer parse_hub_answer(const std::string& raw)
+{
+    HubAnswer answer;
+    if (raw.compare(0, 5, "HTTP/") != 0)
+        return answer;
+    const std::string::size_type blank = raw.find(' ');
+    const std::string::size_type line_end = raw.find("\r\n");
+    if (blank == std::string::npos || line_end == std::string::npos || blank + 4 > line_end)
+        return answer;
+    const std::string code = raw.substr(blank + 1, 3);
+    if (code.find_first_not_of("0123456789") != std::string::npos)
+        return answer;
+    answer.http = true;
+    answer.status = std::atoi(code.c_str());
+    const std::string::size_type end = raw.find(header_end);
+    if (end != std::string::npos)
+        answer.body = raw.substr(end + header_end.size());
+    return answer;
+}
+
+std::string hub_name_of(const HubAnswer& answer)
+{
+    return answer.http && answer.status == 200 ? fold_blanks(answer.body) : std::string();
+}
+
+bool is_package_of(const Network& network, const std::string& name)
+{
+    // A package name is a Python identifier: it never climbs out of the
+    // project folder nor names a drive.
+    if (name.empty() || name.find_first_of(std::string("/\\:.\0", 5)) != std::string::npos)
+        return false;
+    return is_regular_file(network.path + "/" + name + "/settings.py");
+}
+
+LaunchOutcome ServerControl::launch(Network& network)
+{
+    if (server_port_accepts()) {
+        const std::string holder = hub_name_of(ask_hub_name());
+        if (is_package_of(network, holder))
+            return LaunchOutcome::already_running;
+        std::cerr << "Le port 8000 est déjà pris par "
+                  << (holder.empty() ? std::string("un autre programme, qui n'est pas un réseau Kestrova")
+                                     : "le serveur du réseau « " + holder + " »")
+                  << " : « " << network.name << " » n'est pas démarré. Arrêtez ce "
+                  << (holder.empty() ? "programme" : "serveur") << ", puis choisissez de nouveau le réseau."
+                  << std::endl;
+        return LaunchOutcome::port_taken;
+    }
+    network.launch();
+    if (!server_answers_after_start(network)) {
+        std::cerr << "Le serveur du réseau « " << network.name
+                  << " » ne répond pas sur le port 8000 : le démarrage a échoué." << std::endl;
+        return LaunchOutcome::failed;
+    }
+    // A project that does not say its name is taken on the port alone: the
+    // port was free before the start.
+    const std::string holder = hub_name_of(ask_hub_name());
+    if (!holder.empty() && !is_package_of(network, holder)) {
+        std::cerr << "Le port 8000 est pris par le serveur du réseau « " << holder << " », et non par celui de « "
+                  << network.name << " » : le démarrage a échoué." << std::endl;
+        return LaunchOutcome::failed;
+    }
+    ours = true;
+    return LaunchOutcome::started;
+}

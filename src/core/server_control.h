@@ -1,0 +1,82 @@
+#pragma once
+
+#include <string>
+
+class Network;
+
+// Who answers on port 8000 and whether a server of ours runs there: the
+// launch sequence of the administrator window asks this, the build decides.
+
+// What a server said to GET "/_infos/kl/".
+struct HubAnswer
+{
+    bool http = false; // an HTTP status line came back
+    int status = 0;
+    std::string body;  // at most what the bounded read took in
+};
+
+// Reads a raw HTTP answer (status line, headers, body).
+HubAnswer parse_hub_answer(const std::string& raw);
+// The name a hub gives in its answer, folded as discovery folds names; ""
+// when the answer is no hub's name (not HTTP, not 200, an empty body).
+std::string hub_name_of(const HubAnswer& answer);
+// True when `name` is the project package of the network's folder: the
+// folder `path`/`name` holds the project's settings.py.
+bool is_package_of(const Network& network, const std::string& name);
+
+// How a launch ended.
+enum class LaunchOutcome {
+    started,         // the server started here answers
+    already_running, // this network's own server was already there: none started
+    port_taken,      // another program holds port 8000: none started
+    failed,          // the server started here never answered, or another hub did
+};
+
+class ServerControl
+{
+public:
+    ServerControl() = default;
+    ServerControl(const ServerControl&) = delete;
+    ServerControl& operator=(const ServerControl&) = delete;
+    // Windows build: stops the server that this object started, if any.
+    ~ServerControl();
+
+    // Looks at port 8000, starts the network's server if the port is free,
+    // checks that it answers and who it is. Failures are told on the error
+    // stream.
+    LaunchOutcome launch(Network& network);
+    // The address the browser opens once the network's server answers.
+    std::string browser_address() const;
+    // The fixed wait between a successful check and the browser.
+    void wait_before_browser() const;
+
+#ifdef KESTROVA_WINDOWS_BUILD
+    // Stops the server (stop_server), then checks that the port goes free.
+    void stop();
+#endif
+    // A server that this object started was seen to answer and has not been
+    // stopped since.
+    bool owns_running_server() const { return ours; }
+
+private:
+    bool ours = false;
+};
+
+// What each build provides beside its probes (server_control_posix.cpp,
+// server_control_win.cpp).
+
+// True when something accepts a connection on port 8000 where this build's
+// server listens, looked at once and briefly.
+bool server_port_accepts();
+// GET "/_infos/kl/" from whatever listens there, within about 2 s, reading at
+// most a few KiB; an answer with http false when nothing usable came back.
+HubAnswer ask_hub_name();
+// The checks of the launch sequence after the start: true once one answers.
+bool server_answers_after_start(Network& network);
+
+// Shared by both builds' asks.
+
+// The request for "/_infos/kl/" of the server at host_and_port.
+std::string hub_name_request(const std::string& host_and_port);
+// True once `raw` holds the headers and as much body as they announce.
+bool is_whole_answer(const std::string& raw);
