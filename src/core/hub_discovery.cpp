@@ -5,9 +5,14 @@
 
 namespace {
 
+// Every ask goes straight to the host: no configuration file (-q must come
+// first) and no proxy variable may send the scan of the LAN elsewhere.
+const std::string curl_direct = "curl -q --noproxy '*'";
 // No ask of the search may take longer than 5 s, whatever the host does:
 // curl's own start and end fit in what its limit leaves.
 const std::string curl_bounds = "--connect-timeout 2 --max-time 4.5";
+// What is kept of an answer; a host that streams without end costs no more.
+const std::size_t answer_limit = 4096;
 const std::string scan_prefix = "Nmap scan report for ";
 const std::string word_separators = " \t\n";
 
@@ -38,7 +43,7 @@ std::vector<std::string> scanned_hosts(const std::string& listing)
 
 std::string probe_command(const std::string& host)
 {
-    return "curl --silent --head " + curl_bounds + " " + shell_quote("http://" + host + ":8000/");
+    return curl_direct + " --silent --head " + curl_bounds + " " + shell_quote("http://" + host + ":8000/");
 }
 
 bool is_hub_answer(const std::string& head_answer)
@@ -48,7 +53,7 @@ bool is_hub_answer(const std::string& head_answer)
 
 std::string name_command(const std::string& server_address)
 {
-    return "curl --silent " + curl_bounds + " " + shell_quote("http://" + server_address + "/_infos/kl/");
+    return curl_direct + " --silent " + curl_bounds + " " + shell_quote("http://" + server_address + "/_infos/kl/");
 }
 
 std::string fold_blanks(const std::string& text)
@@ -78,7 +83,7 @@ std::vector<std::string> find_servers()
 {
     std::vector<std::string> servers;
     for (const std::string& host : fetch_networks())
-        if (is_hub_answer(exec_cmd(probe_command(host))))
+        if (is_hub_answer(exec_cmd(probe_command(host), answer_limit)))
             servers.push_back(host + ":8000");
     return servers;
 }
@@ -87,7 +92,7 @@ std::vector<std::string> find_servers_names(std::vector<std::string> addresses)
 {
     std::vector<std::string> names;
     for (const std::string& address : addresses) {
-        names.push_back(fold_blanks(exec_cmd(name_command(address))));
+        names.push_back(fold_blanks(exec_cmd(name_command(address), answer_limit)));
         std::cout << names.back() << std::flush;
     }
     return names;
