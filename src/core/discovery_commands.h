@@ -13,13 +13,15 @@ std::string scan_command(const std::string& host_address);
 // shows the host under a name ("name (address)") or by its address alone.
 std::vector<std::string> scanned_hosts(const std::string& listing);
 
-// HEAD "/" on port 8000 of host, bounded so that a host that accepts and
-// never answers cannot hold the search.
+// HEAD "/" on port 8000 of host, straight to the host whatever proxy the
+// environment or a curl configuration file names, and bounded so that a host
+// that accepts and never answers cannot hold the search.
 std::string probe_command(const std::string& host);
 // A hub server is a host whose answer has a line holding "200 OK".
 bool is_hub_answer(const std::string& head_answer);
 
-// GET "/_infos/kl/" of a server address ("host:8000"), bounded like the probe.
+// GET "/_infos/kl/" of a server address ("host:8000"), direct and bounded
+// like the probe.
 std::string name_command(const std::string& server_address);
 // Folds runs of blanks, tabs and line feeds into single blanks and trims the
 // ends, as the shell's word splitting does, but expands nothing.

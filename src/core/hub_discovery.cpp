@@ -1,13 +1,28 @@
 #include "discovery_commands.h"
 #include "hub_utilities.h"
 
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <functional>
 #include <iostream>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace {
 
+// Every ask goes straight to the host: no configuration file (-q must come
+// first) and no proxy variable may send the scan of the LAN elsewhere.
+const std::string curl_direct = "curl -q --noproxy '*'";
 // No ask of the search may take longer than 5 s, whatever the host does:
 // curl's own start and end fit in what its limit leaves.
 const std::string curl_bounds = "--connect-timeout 2 --max-time 4.5";
+// What is kept of an answer; a host that streams without end costs no more.
+const std::size_t answer_limit = 4096;
+// Asks that run at once: a LAN where every host stalls then costs about one
+// ask's bound per this many hosts, not one per host.
+const std::size_t asks_at_once = 64;
 const std::string scan_prefix = "Nmap scan report for ";
 
 } // namespace
@@ -37,7 +52,7 @@ std::vector<std::string> scanned_hosts(const std::string& listing)
 
 std::string probe_command(const std::string& host)
 {
-    return "curl --silent --head " + curl_bounds + " " + shell_quote("http://" + host + ":8000/");
+    return curl_direct + " --silent --head " + curl_bounds + " " + shell_quote("http://" + host + ":8000/");
 }
 
 bool is_hub_answer(const std::string& head_answer)
@@ -47,8 +62,46 @@ bool is_hub_answer(const std::string& head_answer)
 
 std::string name_command(const std::string& server_address)
 {
-    return "curl --silent " + curl_bounds + " " + shell_quote("http://" + server_address + "/_infos/kl/");
+    return curl_direct + " --silent " + curl_bounds + " " + shell_quote("http://" + server_address + "/_infos/kl/");
 }
+
+namespace {
+
+// Runs ask(0) to ask(count - 1), up to asks_at_once of them at a time, the
+// calling thread taking part, and returns once every one has ended. The first
+// exception of an ask stops the handing out of the others and is thrown here.
+void ask_concurrently(std::size_t count, const std::function<void(std::size_t)>& ask)
+{
+    std::atomic<std::size_t> next {0};
+    std::mutex failure_lock;
+    std::exception_ptr failure;
+    const auto work = [&] {
+        for (std::size_t i = next++; i < count; i = next++) {
+            try {
+                ask(i);
+            } catch (...) {
+                const std::lock_guard<std::mutex> lock(failure_lock);
+                if (!failure)
+                    failure = std::current_exception();
+                next = count;
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    try {
+        while (helpers.size() + 1 < std::min(count, asks_at_once))
+            helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the asks share those there are.
+    }
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+} // namespace
 
 std::vector<std::string> fetch_networks()
 {
@@ -61,19 +114,27 @@ std::vector<std::string> fetch_networks()
 
 std::vector<std::string> find_servers()
 {
+    const std::vector<std::string> hosts = fetch_networks();
+    // Not vector<bool>: its bits cannot be written from several threads.
+    std::vector<char> hub(hosts.size(), 0);
+    ask_concurrently(hosts.size(), [&](std::size_t i) {
+        hub[i] = is_hub_answer(exec_cmd(probe_command(hosts[i]), answer_limit));
+    });
     std::vector<std::string> servers;
-    for (const std::string& host : fetch_networks())
-        if (is_hub_answer(exec_cmd(probe_command(host))))
-            servers.push_back(host + ":8000");
+    for (std::size_t i = 0; i < hosts.size(); ++i)
+        if (hub[i])
+            servers.push_back(hosts[i] + ":8000");
     return servers;
 }
 
 std::vector<std::string> find_servers_names(std::vector<std::string> addresses)
 {
-    std::vector<std::string> names;
-    for (const std::string& address : addresses) {
-        names.push_back(fold_blanks(exec_cmd(name_command(address))));
-        std::cout << names.back() << std::flush;
-    }
+    std::vector<std::string> names(addresses.size());
+    ask_concurrently(addresses.size(), [&](std::size_t i) {
+        names[i] = fold_blanks(exec_cmd(name_command(addresses[i]), answer_limit));
+    });
+    for (const std::string& name : names)
+        std::cout << name;
+    std::cout << std::flush;
     return names;
 }

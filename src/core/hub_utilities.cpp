@@ -3,12 +3,13 @@
 #include "discovery_commands.h"
 #include "network.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 #include <sys/stat.h>
 
 namespace {
@@ -67,20 +68,55 @@ Network* split_hub_networks_file(std::string line)
 #endif
 }
 
+namespace {
+
+// What reading with fgets into a 128-byte buffer keeps of the output: each
+// chunk (a line, or 127 bytes of one) up to its first zero byte.
+std::string chunks_up_to_zero_bytes(const std::string& output)
+{
+    const std::string::size_type chunk = 127;
+    std::string kept;
+    std::string::size_type start = 0;
+    while (start < output.size()) {
+        const std::string::size_type line_end = output.find('\n', start);
+        const std::string::size_type end =
+            std::min({output.size(), start + chunk, line_end == std::string::npos ? line_end : line_end + 1});
+        const std::string::size_type zero = output.find('\0', start);
+        kept.append(output, start, std::min(end, zero) - start);
+        start = end;
+    }
+    return kept;
+}
+
+} // namespace
+
 std::string exec_cmd(std::string command)
 {
-    std::string result;
+    return exec_cmd(std::move(command), std::string::npos);
+}
+
+std::string exec_cmd(std::string command, std::size_t limit)
+{
+    std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) {
         std::cout << "Oh Oh";
         throw std::runtime_error("Erreur lors de l'exécution de la commande.");
     }
-    char buffer[128];
-    while (std::fgets(buffer, sizeof buffer, pipe))
-        result.append(buffer, std::strlen(buffer));
+    char buffer[4096];
+    while (output.size() < limit) {
+        const std::size_t wanted = std::min(sizeof buffer, limit - output.size());
+        const std::size_t got = std::fread(buffer, 1, wanted, pipe);
+        output.append(buffer, got);
+        if (got < wanted)
+            break;
+    }
+    // A command that has more to print fails at its next write into the
+    // closed pipe: pclose does not wait for a rest that may never end.
+    ::pclose(pipe);
+    std::string result = chunks_up_to_zero_bytes(output);
     if (!result.empty() && result.back() == '\n')
         result.pop_back();
-    ::pclose(pipe);
     return result;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ Network* split_hub_networks_file(std::string line);
 // Runs a command line through the shell and returns what it printed, less one
 // final line feed. Throws std::runtime_error when no pipe can be opened.
 std::string exec_cmd(std::string command);
+// The same, keeping at most `limit` bytes of the output: the pipe is closed
+// then, whatever the command still has to print.
+std::string exec_cmd(std::string command, std::size_t limit);
 std::vector<std::string> splitLines(const std::string& text);
 // This computer's IPv4 address on the local network, or "".
 std::string getIp();

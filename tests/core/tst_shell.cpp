@@ -16,6 +16,7 @@ private slots:
     void exec_cmd_returns_output_less_one_line_feed();
     void exec_cmd_joins_long_output_whole();
     void exec_cmd_throws_when_no_pipe_can_be_opened();
+    void exec_cmd_keeps_at_most_its_limit();
 
     void split_lines_data();
     void split_lines();
@@ -39,6 +40,11 @@ void TestShell::exec_cmd_returns_output_less_one_line_feed_data()
     QTest::newRow("failure printing nothing") << "exit 3" << QByteArray();
     QTest::newRow("pipes and redirections") << "printf 'b\\na\\n' | sort 2>/dev/null" << QByteArray("a\nb");
     QTest::newRow("stderr is not captured") << "echo out; echo err >&2" << QByteArray("out");
+    // Read as by 128-byte fgets: a zero byte ends what is kept of its chunk,
+    // a line or 127 bytes of one.
+    QTest::newRow("zero byte cuts its line") << "printf 'ab\\0cd\\nef'" << QByteArray("abef");
+    QTest::newRow("zero byte cuts 127 bytes")
+        << "printf '%0130d\\0yy\\nz' 0" << QByteArray(130, '0') + "z";
 }
 
 void TestShell::exec_cmd_returns_output_less_one_line_feed()
@@ -55,6 +61,15 @@ void TestShell::exec_cmd_joins_long_output_whole()
     const std::string many = exec_cmd("seq 1 2000");
     QCOMPARE(splitLines(many).size(), std::size_t(2000));
     QCOMPARE(splitLines(many).back(), std::string("2000"));
+}
+
+void TestShell::exec_cmd_keeps_at_most_its_limit()
+{
+    QCOMPARE(exec_cmd("printf 'abc\\n'", 10), std::string("abc"));
+    // Commands that print without end: the limit ends them, zero bytes count.
+    QCOMPARE(exec_cmd("yes abc", 10), std::string("abc\nabc\nab"));
+    QCOMPARE(exec_cmd("cat /dev/zero", 4096), std::string());
+    QCOMPARE(exec_cmd("yes 0123456789abcdef | tr -d '\\n'", 4096).size(), std::size_t(4096));
 }
 
 void TestShell::exec_cmd_throws_when_no_pipe_can_be_opened()

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <netinet/in.h>
+#include <poll.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -230,6 +231,22 @@ Listener::Listener(const QString& host, int port)
         ::close(fd);
         fd = -1;
     }
+}
+
+int Listener::port() const
+{
+    sockaddr_in address {};
+    socklen_t size = sizeof address;
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return -1;
+    return ntohs(address.sin_port);
+}
+
+bool Listener::reached() const
+{
+    // A connection that the kernel completed waits to be accepted.
+    pollfd pending {fd, POLLIN, 0};
+    return fd >= 0 && ::poll(&pending, 1, 0) == 1;
 }
 
 Listener::~Listener()

@@ -72,13 +72,16 @@ QList<pid_t> zombie_children();
 bool has_ended(pid_t pid);
 
 // A TCP port that accepts connections (the kernel completes them) and never
-// answers, for as long as the object lives.
+// answers, for as long as the object lives. Port 0 takes a free one.
 class Listener
 {
 public:
     Listener(const QString& host, int port);
     ~Listener();
     bool listening() const { return fd >= 0; }
+    int port() const;
+    // True once a connection has been made to it.
+    bool reached() const;
 
 private:
     int fd = -1;
