@@ -82,6 +82,13 @@ qint64 status_kib(const QByteArray& field)
     return -1;
 }
 
+// Makes the current use the process's high-water mark, where the kernel can.
+bool reset_peak_memory()
+{
+    QFile clear_refs("/proc/self/clear_refs");
+    return clear_refs.open(QIODevice::WriteOnly) && clear_refs.write("5") == 1;
+}
+
 QByteArray mebibyte_name()
 {
     QByteArray name;
@@ -176,14 +183,14 @@ void TestHostileDiscovery::initTestCase()
         button.sizeHint();
         label.sizeHint();
     }
-    // The peak from here on: writing 5 resets the process's high-water mark.
-    kt::write_file("/proc/self/clear_refs", "5");
+    const bool peak_reset = reset_peak_memory();
     const qint64 resident_kib = status_kib("VmRSS");
     QElapsedTimer search;
     search.start();
     ClientWindow window(nullptr);
     search_ms = search.elapsed();
-    peak_growth_kib = status_kib("VmHWM") - resident_kib;
+    if (peak_reset)
+        peak_growth_kib = status_kib("VmHWM") - resident_kib;
     const QList<QPushButton*> buttons = kh::network_buttons(window);
     QCOMPARE(std::size_t(buttons.size()), window.networks.size());
     for (std::size_t i = 0; i < window.networks.size(); ++i) {
@@ -243,7 +250,9 @@ void TestHostileDiscovery::the_search_holds_in_time_and_memory()
     QVERIFY2(search_ms < 3 * 5000, qPrintable(QString::number(search_ms)));
     if (address_sanitizer)
         QSKIP("peak memory is not the program's own under AddressSanitizer");
-    QVERIFY2(peak_growth_kib >= 0 && peak_growth_kib < 8192, qPrintable(QString::number(peak_growth_kib)));
+    if (peak_growth_kib < 0)
+        QSKIP("the kernel keeps no resettable peak of memory");
+    QVERIFY2(peak_growth_kib < 8192, qPrintable(QString::number(peak_growth_kib)));
 }
 
 QTEST_MAIN(TestHostileDiscovery)
