@@ -20,9 +20,9 @@ const std::string curl_direct = "curl -q --noproxy '*'";
 const std::string curl_bounds = "--connect-timeout 2 --max-time 4.5";
 // What is kept of an answer; a host that streams without end costs no more.
 const std::size_t answer_limit = 4096;
-// Asks that run at once: a LAN where every host stalls then costs about one
-// ask's bound per this many hosts, not one per host.
-const std::size_t asks_at_once = 64;
+// Asks that run at once: every host a /24 scan can report, so a LAN where
+// every host stalls costs about one ask's bound in all, not one per host.
+const std::size_t asks_at_once = 256;
 const std::string scan_prefix = "Nmap scan report for ";
 
 } // namespace
