@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
+#include <QTest>
 #include <QWidget>
 
 namespace kt {
@@ -37,6 +38,21 @@ inline bool drawn_as_written(QPushButton* button, const QString& text)
     const QImage accelerated = drawn_with(text);
     const QImage drawn = drawn_with(own);
     return drawn == literal && drawn != accelerated;
+}
+
+// Shows the window and presses Alt+D and Alt+Space there, the accelerators
+// that "R&D" and "Atelier & Co" would make; false when the window could not
+// be made active. An accelerator clicks its button a moment later.
+inline bool press_name_accelerators(QWidget& window)
+{
+    window.show();
+    QApplication::setActiveWindow(&window);
+    if (!QTest::qWaitForWindowActive(&window))
+        return false;
+    QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+    QTest::keyClick(&window, Qt::Key_Space, Qt::AltModifier);
+    QTest::qWait(500);
+    return true;
 }
 
 // Counts, while it lives, the paints of the loading screen's text in any
