@@ -75,6 +75,11 @@ int create_new_network(std::string name, std::string path)
     // startproject names the package after the whole project argument; any
     // other name would aim the copies beside it (".", "") or at a folder that
     // does not exist, after a bare project that blocks every retry was made.
+    if (path.empty()) {
+        std::cerr << "Le réseau n'a pas été créé : son chemin est vide, et son nom doit être ce même chemin, "
+                  << "le nom du paquet que django-admin crée pour lui. Aucune commande n'a été lancée." << std::endl;
+        return 1;
+    }
     if (name != path) {
         std::cerr << "Le réseau « " << name << " » n'a pas été créé : son nom doit être « " << path
                   << " », le nom du paquet que django-admin crée pour le chemin « " << path

@@ -13,6 +13,7 @@
 namespace {
 
 const std::string header_end = "\r\n\r\n";
+constexpr std::size_t longest_hub_name = 255;
 
 bool is_regular_file(const std::string& file_name)
 {
@@ -81,7 +82,18 @@ HubAnswer parse_hub_answer(const std::string& raw)
 
 std::string hub_name_of(const HubAnswer& answer)
 {
-    return answer.http && answer.status == 200 ? fold_blanks(answer.body) : std::string();
+    if (!answer.http || answer.status != 200)
+        return std::string();
+    // A hub says its name as a short line of plain text. A page served for
+    // every address, a stream, or bytes that would drive the keeper's terminal
+    // are no name: the server is then only "another program".
+    const std::string name = fold_blanks(answer.body);
+    if (name.size() > longest_hub_name || (!name.empty() && name.front() == '<'))
+        return std::string();
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return std::string();
+    return name;
 }
 
 bool is_package_of(const Network& network, const std::string& name)

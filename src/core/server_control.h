@@ -18,7 +18,8 @@ struct HubAnswer
 // Reads a raw HTTP answer (status line, headers, body).
 HubAnswer parse_hub_answer(const std::string& raw);
 // The name a hub gives in its answer, folded as discovery folds names; ""
-// when the answer is no hub's name (not HTTP, not 200, an empty body).
+// when the answer is no hub's name (not HTTP, not 200, an empty body, a page,
+// more than a short line, or control characters).
 std::string hub_name_of(const HubAnswer& answer);
 // True when `name` is the project package of the network's folder: the
 // folder `path`/`name` holds the project's settings.py.

@@ -93,6 +93,7 @@ private slots:
     void first_failure_stops_the_rest();
     void name_other_than_the_package_runs_nothing_data();
     void name_other_than_the_package_runs_nothing();
+    void empty_name_and_path_say_what_the_name_must_be();
     void shell_characters_run_nothing_else_data();
     void shell_characters_run_nothing_else();
 #ifdef KESTROVA_WINDOWS_BUILD
@@ -262,6 +263,16 @@ void TestProvisioning::name_other_than_the_package_runs_nothing()
                                "lancée.\n"));
     // No bare project is left to block the retry with the right name.
     QCOMPARE(snapshot(outer.path()), before);
+}
+
+void TestProvisioning::empty_name_and_path_say_what_the_name_must_be()
+{
+    kt::WorkDir dir;
+    const QMap<QString, QByteArray> before = snapshot(dir.path());
+    kt::StreamCapture err(std::cerr);
+    QCOMPARE(create_new_network("", ""), 1);
+    QVERIFY2(err.text().find("son nom doit être ce même chemin") != std::string::npos, err.text().c_str());
+    QCOMPARE(snapshot(dir.path()), before);
 }
 
 void TestProvisioning::shell_characters_run_nothing_else_data()

@@ -272,6 +272,11 @@ void TestServerControl::who_answers_data()
     QTest::newRow("absolute") << QByteArray("HTTP/1.1 200 OK\r\n\r\n/tmp") << "/tmp" << false;
     QTest::newRow("not found") << QByteArray("HTTP/1.1 404 Not Found\r\n\r\npremier") << "" << false;
     QTest::newRow("empty body") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n") << "" << false;
+    QTest::newRow("a page for every address")
+        << QByteArray("HTTP/1.1 200 OK\r\n\r\n<!DOCTYPE html>\n<html><body>premier</body></html>") << "" << false;
+    QTest::newRow("a stream") << QByteArray("HTTP/1.1 200 OK\r\n\r\n") + QByteArray(4000, 'x') << "" << false;
+    QTest::newRow("terminal controls") << QByteArray("HTTP/1.1 200 OK\r\n\r\n\x1b[2J\x1b]0;pwned\x07evil") << ""
+                                       << false;
     QTest::newRow("not HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << "" << false;
     QTest::newRow("nothing") << QByteArray() << "" << false;
 }
