@@ -27,7 +27,7 @@ else()
 endif()
 set(KESTROVA_UI_SOURCES
   src/ui/networkselectionwindow.cpp src/ui/screen_parts.cpp src/ui/clientwindow.cpp
-  src/ui/setupwindow.cpp)
+  src/ui/setupwindow.cpp src/ui/busy_work.cpp)
 
 function(kestrova_add_flavour FLAVOUR)
   string(REPLACE "-" "_" id "${FLAVOUR}")

@@ -1,10 +1,12 @@
 # kestrova_add_test(NAME SOURCES a.cpp ... LIBS lib ... [PORT_8000] [REAL_TERMINAL] [TIMEOUT s]
-#                   [ENVIRONMENT K=V ...])
+#                   [ENVIRONMENT K=V ...] [LABELS l ...])
 # One QtTest suite under CTest, headless by default. PORT_8000 marks suites
 # that listen on port 8000, so that CTest never runs two of them at once;
 # REAL_TERMINAL runs the suite inside xvfb-run and dbus-run-session.
+# Labels: port8000 and e2e follow from those two; a suite with neither and no
+# LABELS of its own is a "unit" one, part of the quick gate.
 function(kestrova_add_test NAME)
-  cmake_parse_arguments(T "PORT_8000;REAL_TERMINAL" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "PORT_8000;REAL_TERMINAL" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;LABELS" ${ARGN})
   add_executable(${NAME} ${T_SOURCES})
   target_include_directories(${NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support
                                              ${PROJECT_BINARY_DIR}/tests)
@@ -21,21 +23,33 @@ function(kestrova_add_test NAME)
   if(T_TIMEOUT)
     set_tests_properties(${NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
   endif()
-  if(T_PORT_8000)
-    set_tests_properties(${NAME} PROPERTIES RESOURCE_LOCK port_8000)
-  endif()
+  kestrova_label_test(${NAME} "${T_PORT_8000}" "${T_REAL_TERMINAL}" "${T_LABELS}")
 endfunction()
 
 # kestrova_add_script_test(NAME COMMAND ... [PORT_8000] [TIMEOUT s])
 # An end-to-end test driven by a script that runs the real programs.
 function(kestrova_add_script_test NAME)
-  cmake_parse_arguments(T "PORT_8000" "TIMEOUT" "COMMAND;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "PORT_8000" "TIMEOUT" "COMMAND;ENVIRONMENT;LABELS" ${ARGN})
   add_test(NAME ${NAME} COMMAND ${T_COMMAND})
   set_tests_properties(${NAME} PROPERTIES ENVIRONMENT "LC_ALL=C.UTF-8;${T_ENVIRONMENT}")
   if(T_TIMEOUT)
     set_tests_properties(${NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
   endif()
-  if(T_PORT_8000)
+  kestrova_label_test(${NAME} "${T_PORT_8000}" "${T_REAL_TERMINAL}" "${T_LABELS}")
+endfunction()
+
+function(kestrova_label_test NAME PORT_8000 REAL_TERMINAL LABELS)
+  set(labels ${LABELS})
+  if(PORT_8000)
     set_tests_properties(${NAME} PROPERTIES RESOURCE_LOCK port_8000)
+    list(APPEND labels port8000)
   endif()
+  if(REAL_TERMINAL)
+    list(APPEND labels e2e)
+  endif()
+  if(NOT labels)
+    set(labels unit)
+  endif()
+  list(REMOVE_DUPLICATES labels)
+  set_tests_properties(${NAME} PROPERTIES LABELS "${labels}")
 endfunction()
