@@ -5,10 +5,11 @@ set(KESTROVA_CORE_COMMON
   src/core/server_commands.cpp src/core/server_control.cpp src/core/hub_provisioning.cpp)
 set(KESTROVA_CORE_POSIX
   src/core/server_control_posix.cpp src/core/terminal_posix.cpp src/core/hub_discovery.cpp)
-# The Windows build's server control. On a host without Windows the C runtime
-# calls reach the stand-ins of src/core/standins.
+# The Windows build's server control and its platform seam (src/core/win). On a
+# host without Windows the seam's C runtime calls reach the stand-in programs
+# of standins/.
 set(KESTROVA_CORE_WINDOWS
-  src/core/server_control_win.cpp src/core/standins/process_win.cpp)
+  src/core/server_control_win.cpp src/core/win/process_win.cpp)
 include(GNUInstallDirs)
 # The Windows builds run kestrova-cmd from beside themselves: in the build tree
 # and in bin/ once installed. Only programs elsewhere (the test suites, which
@@ -52,12 +53,11 @@ function(kestrova_add_flavour FLAVOUR)
   target_compile_definitions(${core} PUBLIC ${defs})
   target_link_libraries(${core} PUBLIC Threads::Threads)
   if(FLAVOUR MATCHES "^win-")
-    target_include_directories(${core} PUBLIC ${PROJECT_SOURCE_DIR}/src/core/standins)
+    target_include_directories(${core} PUBLIC ${PROJECT_SOURCE_DIR}/src/core/win)
     if(WIN32)
       target_link_libraries(${core} PUBLIC ws2_32)
     else()
-      kestrova_add_command_interpreter_standin()
-      add_dependencies(${core} kestrova-cmd)
+      # The library only names kestrova-cmd; what runs it needs it built.
       target_compile_definitions(${core} PRIVATE KESTROVA_CMD_PATH="${KESTROVA_CMD_FALLBACK}")
     endif()
   endif()
@@ -83,6 +83,9 @@ function(kestrova_add_flavour FLAVOUR)
   target_link_libraries(kestrova-${FLAVOUR} PRIVATE kestrova_app_${id} kestrova_mainwindow_${id})
   set_target_properties(kestrova-${FLAVOUR} PROPERTIES
     LINK_LIBRARY_OVERRIDE_${core} WHOLE_ARCHIVE LINK_LIBRARY_OVERRIDE_${ui} WHOLE_ARCHIVE)
+  if(FLAVOUR MATCHES "^win-" AND NOT WIN32)
+    add_dependencies(kestrova-${FLAVOUR} kestrova-cmd)
+  endif()
   if(FLAVOUR STREQUAL "linux")
     install(TARGETS kestrova-linux RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     # The member program: the same start-up, then the client window alone.
@@ -95,18 +98,4 @@ function(kestrova_add_flavour FLAVOUR)
     install(TARGETS kestrova-${FLAVOUR} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
             COMPONENT windows-builds ${KESTROVA_WINDOWS_ON_REQUEST})
   endif()
-endfunction()
-
-# kestrova-cmd: the stand-in for the Windows command interpreter on a host that
-# has none, shared by the three Windows builds and placed beside them.
-function(kestrova_add_command_interpreter_standin)
-  if(TARGET kestrova-cmd)
-    return()
-  endif()
-  add_executable(kestrova-cmd
-    src/core/standins/kestrova_cmd.cpp src/core/standins/cmd_family.cpp)
-  set_target_properties(kestrova-cmd PROPERTIES AUTOMOC OFF AUTOUIC OFF)
-  target_include_directories(kestrova-cmd PRIVATE ${PROJECT_SOURCE_DIR}/src/core/standins)
-  # python in the stand-in is the Python that has Django (Debian's).
-  target_compile_definitions(kestrova-cmd PRIVATE KESTROVA_CMD_PYTHON="/usr/bin/python3")
 endfunction()

@@ -11,6 +11,10 @@ function(kestrova_add_test NAME)
   target_include_directories(${NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support
                                              ${PROJECT_BINARY_DIR}/tests)
   target_link_libraries(${NAME} PRIVATE ${T_LIBS} Qt5::Test kestrova_test_support)
+  # A Windows build's code runs its commands through the interpreter stand-in.
+  if(T_LIBS MATCHES "_win_[abc]" AND TARGET kestrova-cmd)
+    add_dependencies(${NAME} kestrova-cmd)
+  endif()
   set(env QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 ${T_ENVIRONMENT})
   if(T_REAL_TERMINAL)
     # The real gnome-terminal needs a display and a session bus of the test's own.

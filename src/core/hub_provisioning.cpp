@@ -6,7 +6,7 @@
 #include <iostream>
 
 #ifdef KESTROVA_WINDOWS_BUILD
-#include "standins/process_win.h"
+#include "win/process_win.h"
 #else
 #include <sys/wait.h>
 #endif
