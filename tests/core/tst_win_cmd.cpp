@@ -11,6 +11,9 @@
 #include <QtTest>
 
 #include <atomic>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace {
@@ -72,6 +75,28 @@ QList<QStringList> rows_of(const QString& listing)
     return rows;
 }
 
+// Before main, in the suite run again by no_thread_to_be_had_ends_nothing.
+const int without_threads = [] {
+    if (!std::getenv("KW_WITHOUT_THREADS"))
+        return 0;
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit limit {};
+    ::getrlimit(RLIMIT_AS, &limit);
+    const rlim_t unlimited = limit.rlim_cur;
+    limit.rlim_cur = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (2 << 20);
+    ::setrlimit(RLIMIT_AS, &limit);
+    try {
+        kestrova_system_nowait("cd .");
+    } catch (...) {
+        ::_exit(4);
+    }
+    limit.rlim_cur = unlimited;
+    ::setrlimit(RLIMIT_AS, &limit);
+    kestrova_system_nowait("cd .");
+    ::_exit(kw::zombies_left(5000).isEmpty() ? 0 : 3);
+}();
+
 } // namespace
 
 class TestWinCmd : public QObject
@@ -82,6 +107,7 @@ private slots:
     void init();
     void cleanup();
 
+    void no_thread_to_be_had_ends_nothing();
     void start_commands_run_the_server_in_the_folder_data();
     void start_commands_run_the_server_in_the_folder();
     void unquoted_operators_are_refused_not_run();
@@ -117,6 +143,29 @@ void TestWinCmd::cleanup()
     QCOMPARE(kw::zombies_left(), QString());
     input.reset();
     dir.reset();
+}
+
+// A program that can have no thread goes on, and the children it left are
+// reaped once it can: this suite run again, as a program in which no thread
+// has run yet (a freed stack would be handed out again), under an
+// address-space limit that leaves no room for a thread's stack.
+void TestWinCmd::no_thread_to_be_had_ends_nothing()
+{
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    QSKIP("AddressSanitizer needs more address space than the limit leaves");
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer needs more address space than the limit leaves");
+#endif
+    QProcess again;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("KW_WITHOUT_THREADS", "1");
+    again.setProcessEnvironment(environment);
+    again.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(again.waitForFinished(20000));
+    QVERIFY2(again.exitStatus() == QProcess::NormalExit && again.exitCode() == 0,
+             qPrintable(QString("exit %1: %2").arg(again.exitCode()).arg(QString(again.readAllStandardError()))));
 }
 
 void TestWinCmd::start_commands_run_the_server_in_the_folder_data()

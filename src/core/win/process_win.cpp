@@ -31,7 +31,9 @@ void kestrova_sleep_once(unsigned milliseconds)
 
 #else
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -40,7 +42,10 @@ void kestrova_sleep_once(unsigned milliseconds)
 #include <limits.h>
 #include <mutex>
 #include <set>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -93,13 +98,86 @@ std::set<pid_t> own_children()
     return children;
 }
 
-// A thread that sleeps in waitpid until `child` ends, then reaps it.
-void reap_when_ended(pid_t child)
+// True once `child` is gone: reaped now, or not ours to reap.
+bool reaped(pid_t child)
 {
-    std::thread([child] {
-        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    const pid_t result = ::waitpid(child, nullptr, WNOHANG);
+    return result == child || (result < 0 && errno != EINTR);
+}
+
+// One thread reaps every child handed over to it, as soon as it ends: it
+// sleeps in poll on the children's process descriptors (a child without one
+// is looked at every 50 ms). No thread per child, and a program that cannot
+// have a thread goes on: its children then wait for the next hand-over, which
+// looks at them too. The state is never freed, so that the thread never
+// outlives what it uses at exit.
+struct Reaper
+{
+    std::mutex mutex;
+    std::vector<pid_t> pending;
+    int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    bool running = false;
+
+    void run()
+    {
+        std::vector<pollfd> watched; // the wake descriptor first, then one per child
+        std::vector<pid_t> children;
+        watched.push_back({wake, POLLIN, 0});
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                for (pid_t child : pending) {
+                    children.push_back(child);
+                    const long descriptor = ::syscall(SYS_pidfd_open, child, 0);
+                    watched.push_back({static_cast<int>(descriptor), POLLIN, 0});
+                }
+                pending.clear();
+            }
+            bool blind = wake < 0;
+            for (std::size_t i = children.size(); i-- > 0;) {
+                if (reaped(children[i])) {
+                    if (watched[i + 1].fd >= 0)
+                        ::close(watched[i + 1].fd);
+                    children.erase(children.begin() + static_cast<long>(i));
+                    watched.erase(watched.begin() + static_cast<long>(i) + 1);
+                } else {
+                    blind = blind || watched[i + 1].fd < 0;
+                }
+            }
+            ::poll(watched.data(), watched.size(), blind ? 50 : -1);
+            std::uint64_t count = 0;
+            ssize_t ignored = ::read(wake, &count, sizeof count);
+            (void)ignored;
         }
-    }).detach();
+    }
+};
+
+Reaper& reaper()
+{
+    static Reaper* const instance = new Reaper;
+    return *instance;
+}
+
+void reap_when_ended(const std::set<pid_t>& children) noexcept
+{
+    Reaper& state = reaper();
+    try {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.pending.insert(state.pending.end(), children.begin(), children.end());
+        if (!state.running) {
+            state.pending.erase(std::remove_if(state.pending.begin(), state.pending.end(), reaped),
+                                state.pending.end());
+            if (!state.pending.empty()) {
+                std::thread([&state] { state.run(); }).detach();
+                state.running = true;
+            }
+        }
+    } catch (...) {
+        // No thread or no memory to be had: what is pending waits for the next hand-over.
+    }
+    const std::uint64_t one = 1;
+    ssize_t ignored = ::write(state.wake, &one, sizeof one);
+    (void)ignored;
 }
 
 // What `start` detaches must stay in the program's family for the stand-in's
@@ -128,9 +206,15 @@ public:
             if (--running == 0 && adopting)
                 ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
         }
-        for (pid_t child : own_children())
-            if (before.count(child) == 0)
-                reap_when_ended(child);
+        std::set<pid_t> adopted;
+        try {
+            for (pid_t child : own_children())
+                if (before.count(child) == 0)
+                    adopted.insert(child);
+        } catch (...) {
+            // Without memory to list them they stay; a destructor must not throw.
+        }
+        reap_when_ended(adopted);
     }
     Adoption(const Adoption&) = delete;
     Adoption& operator=(const Adoption&) = delete;
@@ -195,7 +279,7 @@ void kestrova_system_nowait(const std::string& line)
     // ended, and the program reaps it then.
     const pid_t keeper = start_interpreter({"kestrova-cmd", "--keep", "/c", line});
     if (keeper > 0)
-        reap_when_ended(keeper);
+        reap_when_ended({keeper});
 }
 
 void kestrova_sleep_once(unsigned milliseconds)
