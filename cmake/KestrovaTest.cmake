@@ -30,10 +30,11 @@ function(kestrova_add_test NAME)
   kestrova_label_test(${NAME} "${T_PORT_8000}" "${T_REAL_TERMINAL}" "${T_LABELS}")
 endfunction()
 
-# kestrova_add_script_test(NAME COMMAND ... [PORT_8000] [TIMEOUT s])
-# An end-to-end test driven by a script that runs the real programs.
+# kestrova_add_script_test(NAME COMMAND ... [PORT_8000] [REAL_TERMINAL] [TIMEOUT s] [LABELS l ...])
+# A test driven by a script; REAL_TERMINAL: one that runs the real programs
+# on a display of its own.
 function(kestrova_add_script_test NAME)
-  cmake_parse_arguments(T "PORT_8000" "TIMEOUT" "COMMAND;ENVIRONMENT;LABELS" ${ARGN})
+  cmake_parse_arguments(T "PORT_8000;REAL_TERMINAL" "TIMEOUT" "COMMAND;ENVIRONMENT;LABELS" ${ARGN})
   add_test(NAME ${NAME} COMMAND ${T_COMMAND})
   set_tests_properties(${NAME} PROPERTIES ENVIRONMENT "LC_ALL=C.UTF-8;${T_ENVIRONMENT}")
   if(T_TIMEOUT)

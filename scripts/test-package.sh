@@ -244,13 +244,6 @@ check $? "xdg-data-home: the keeper's own style sheet and image are not replaced
 [ ! -e "$scratch/browser.log" ] || ! grep -q '^http' "$scratch/browser.log"
 check $? "no hub is opened in the browser at start" "$(cat "$scratch/browser.log" 2>/dev/null)"
 
-# The Windows builds and their interpreter stand-in stay test products, yet
-# install on request.
-cmake --install "$build" --component windows-builds --prefix "$scratch/windows-builds" >/dev/null
-ls "$scratch/windows-builds/bin" 2>/dev/null | tr '\n' ' ' | grep -qx 'kestrova-cmd kestrova-win-a kestrova-win-b kestrova-win-c '
-check $? "cmake --install installs the Windows builds and kestrova-cmd on request" \
-  "$(ls "$scratch/windows-builds/bin" 2>&1)"
-
 # A first start where django-admin cannot be found: the folder is made all
 # the same, without the demo, and the error stream says why. The program runs
 # off screen, with only the tools the launcher uses on PATH.

@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with the tests and runs the whole
-# suite; then the same suite under the sanitizers, the registry fuzzer, the
-# Windows hub core under Wine and the Debian package. Every stage runs; the
-# command fails if any of them failed.
+# suite; then the unit and hostile suites under the sanitizers, the registry
+# fuzzer, the Windows hub core under Wine and the Debian package. Every stage
+# runs; the command fails if any of them failed.
+# --quick: the quick gate only, the build and then the suites labelled "unit"
+# (no port 8000, no display, no Wine).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${KESTROVA_BUILD_DIR:-$top/build}
 
+started=$SECONDS
 "$top/scripts/install-deps.sh"
 KESTROVA_BUILD_DIR=$build "$top/scripts/build.sh" -DKESTROVA_BUILD_TESTS=ON
+echo "=== installation et construction : $((SECONDS - started)) s"
+
+if [ "${1:-}" = --quick ]; then
+  cd "$build"
+  exec ctest --output-on-failure -j 2 -L '^unit$' </dev/null
+fi
 
 failed=()
 stage() {
