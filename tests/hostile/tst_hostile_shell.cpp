@@ -5,6 +5,7 @@
 // "marker"; every hostile text carries a command that would copy it to "ran"
 // (or redirect into "ran") if the shell ever read the text as a command.
 #include "hostile_support.h"
+#include "hostile_texts.h"
 #include "hub_utilities.h"
 #include "network.h"
 #include "test_paths.h"
@@ -56,57 +57,18 @@ private slots:
     void init();
     void cleanup();
 
-    void launch_runs_the_server_in_the_literal_folder_data() { hostile_texts(); }
+    void launch_runs_the_server_in_the_literal_folder_data() { kt::hostile_texts(); }
     void launch_runs_the_server_in_the_literal_folder();
-    void provisioning_uses_the_literal_name_and_path_data() { hostile_texts(); }
+    void provisioning_uses_the_literal_name_and_path_data() { kt::hostile_texts(); }
     void provisioning_uses_the_literal_name_and_path();
 
 private:
-    void hostile_texts();
-
     std::unique_ptr<kt::WorkDir> dir;
     std::unique_ptr<kt::StandIns> stand_ins;
 #ifdef KESTROVA_WINDOWS_BUILD
     std::unique_ptr<kw::Input> input;
 #endif
 };
-
-void TestHostileShell::hostile_texts()
-{
-    QTest::addColumn<QByteArray>("text");
-    // Whether the Windows builds refuse it: no quoting makes it literal there.
-    QTest::addColumn<bool>("launch_refused");
-    QTest::addColumn<bool>("provisioning_refused");
-    QTest::newRow("blanks") << QByteArray("mes hubs/un  deux") << false << false;
-    QTest::newRow("tab") << QByteArray("un\tdeux") << false << false;
-    QTest::newRow(";") << QByteArray("x; cp marker ran") << false << false;
-    QTest::newRow("&&") << QByteArray("x && cp marker ran") << false << false;
-    QTest::newRow("||") << QByteArray("nowhere || cp marker ran") << false << false;
-    QTest::newRow("|") << QByteArray("x | cp marker ran") << false << false;
-    QTest::newRow("&") << QByteArray("x & cp marker ran") << false << false;
-    QTest::newRow(">") << QByteArray("x > ran") << false << false;
-    QTest::newRow("<") << QByteArray("x <(cp marker ran)") << false << false;
-    QTest::newRow("single quotes") << QByteArray("x'; cp marker ran; '") << false << false;
-    QTest::newRow("double quotes") << QByteArray("x\"; cp marker ran; \"") << true << true;
-    QTest::newRow("backquotes") << QByteArray("`cp marker ran`") << false << false;
-    QTest::newRow("$(...)") << QByteArray("$(cp marker ran)") << false << false;
-    QTest::newRow("${IFS}") << QByteArray("x;cp${IFS}marker${IFS}ran") << false << false;
-    QTest::newRow("$HOME") << QByteArray("$HOME") << false << false;
-    QTest::newRow("line feed") << QByteArray("x\ncp marker ran") << true << true;
-    QTest::newRow("carriage return") << QByteArray("x\r&cp marker ran") << true << true;
-    QTest::newRow("*") << QByteArray("*") << false << false;
-    QTest::newRow("~") << QByteArray("~") << false << false;
-    QTest::newRow("leading -") << QByteArray("-") << false << false;
-    QTest::newRow("leading --") << QByteArray("--version") << false << false;
-    QTest::newRow("^") << QByteArray("x^&cp marker ran") << false << false;
-    QTest::newRow("^^") << QByteArray("x^^&cp marker ran") << false << false;
-    QTest::newRow("%") << QByteArray("%CD%&cp marker ran") << true << true;
-    QTest::newRow("!") << QByteArray("!CD!&cp marker ran") << true << false;
-    QTest::newRow("()") << QByteArray("x) & cp marker ran & (x") << false << false;
-    QTest::newRow("#") << QByteArray("x #cp marker ran") << false << false;
-    QTest::newRow("trailing backslash") << QByteArray("hub\\") << false << false;
-    QTest::newRow("accents") << QByteArray("r\xc3\xa9seau \xc3\xa9t\xc3\xa9") << false << false;
-}
 
 void TestHostileShell::init()
 {
