@@ -253,6 +253,7 @@ void TestServerControl::who_answers_data()
     QTest::newRow("a folder without settings") << QByteArray("HTTP/1.1 200 OK\r\n\r\nstatic") << "static" << false;
     QTest::newRow("climbing out") << QByteArray("HTTP/1.1 200 OK\r\n\r\n../hub/premier") << "../hub/premier" << false;
     QTest::newRow("absolute") << QByteArray("HTTP/1.1 200 OK\r\n\r\n/tmp") << "/tmp" << false;
+    QTest::newRow("the package, with a slash") << QByteArray("HTTP/1.1 200 OK\r\n\r\npremier/") << "premier/" << false;
     QTest::newRow("not found") << QByteArray("HTTP/1.1 404 Not Found\r\n\r\npremier") << "" << false;
     QTest::newRow("empty body") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n") << "" << false;
     QTest::newRow("a page for every address")
