@@ -2,7 +2,7 @@
 // search of the loopback /24 (this computer being 127.0.0.2) with a server of
 // each kind on an address of its own, then what the window made of each.
 #include "clientwindow.h"
-#include "hostile_widgets.h"
+#include "widget_lookup.h"
 #include "loopback_hubs.h"
 #include "network.h"
 #include "test_support.h"
@@ -191,7 +191,7 @@ void TestHostileDiscovery::initTestCase()
     search_ms = search.elapsed();
     if (peak_reset)
         peak_growth_kib = status_kib("VmHWM") - resident_kib;
-    const QList<QPushButton*> buttons = kh::network_buttons(window);
+    const QList<QPushButton*> buttons = kt::network_buttons(window);
     QCOMPARE(std::size_t(buttons.size()), window.networks.size());
     for (std::size_t i = 0; i < window.networks.size(); ++i) {
         const QString address = QString::fromStdString(window.networks[i]->address);

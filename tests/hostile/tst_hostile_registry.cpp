@@ -2,7 +2,7 @@
 // network buttons, the traces on the standard output and the messages on the
 // standard error stream.
 #include "hostile_support.h"
-#include "hostile_widgets.h"
+#include "widget_lookup.h"
 #include "network.h"
 #include "networkselectionwindow.h"
 
@@ -104,7 +104,7 @@ void TestHostileRegistry::main_screen_lists_what_it_can_read()
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
 
-    const QList<QPushButton*> shown = kh::network_buttons(window);
+    const QList<QPushButton*> shown = kt::network_buttons(window);
     QCOMPARE(shown.size(), buttons);
     QCOMPARE(window.networks.size(), std::size_t(buttons));
     if (buttons > 0) {
@@ -170,7 +170,7 @@ void TestHostileRegistry::registry_that_cannot_be_read()
     const kh::Guard guard("reading networks.data");
     NetworkSelectionWindow window(nullptr);
 
-    QVERIFY(kh::network_buttons(window).isEmpty());
+    QVERIFY(kt::network_buttons(window).isEmpty());
     QCOMPARE(QString::fromStdString(err.text()), unreadable_message);
     QCOMPARE(out.text(), std::string());
     // The reader never makes the registry it could not read.

@@ -2,7 +2,7 @@
 // sequence loads, run whole in this process; in the Windows build also a
 // registry that changes between two main screens.
 #include "hostile_support.h"
-#include "hostile_widgets.h"
+#include "widget_lookup.h"
 #include "test_paths.h"
 #include "test_support.h"
 #include "whole_program.h"
@@ -91,7 +91,7 @@ void on_shown(QWidget& window)
     seen.shown_after_ms = started.elapsed();
     seen.title = window.windowTitle();
     seen.style_sheet = qApp->styleSheet();
-    seen.buttons = kh::network_buttons(window).size();
+    seen.buttons = kt::network_buttons(window).size();
     // Drawn as the desktop would draw it, icon included, whatever the files hold.
     window.windowIcon().pixmap(32, 32);
     seen.painted = !window.grab().isNull();
@@ -291,7 +291,7 @@ void TestHostileStartup::registry_changes_between_two_main_screens()
     kt::StreamCapture out(std::cout);
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
-    QCOMPARE(kh::network_buttons(window).size(), 3);
+    QCOMPARE(kt::network_buttons(window).size(), 3);
 
     QFile::remove("networks.data");
     if (change == "<folder>")
@@ -302,7 +302,7 @@ void TestHostileStartup::registry_changes_between_two_main_screens()
     QVERIFY(QMetaObject::invokeMethod(&window, "stop_network"));
 
     QStringList texts;
-    for (QPushButton* button : kh::network_buttons(window))
+    for (QPushButton* button : kt::network_buttons(window))
         texts << button->text();
     QCOMPARE(texts, buttons);
     QCOMPARE(window.networks.size(), std::size_t(buttons.size()));
@@ -312,7 +312,7 @@ void TestHostileStartup::registry_changes_between_two_main_screens()
     QCOMPARE(mappers.size(), 2);
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(mappers.first()->mapping(i), static_cast<QObject*>(nullptr));
-        QObject* button = i < buttons.size() ? kh::network_buttons(window)[i] : nullptr;
+        QObject* button = i < buttons.size() ? kt::network_buttons(window)[i] : nullptr;
         QCOMPARE(mappers.last()->mapping(i), button);
     }
     if (first_folder.isEmpty())
@@ -324,7 +324,7 @@ void TestHostileStartup::registry_changes_between_two_main_screens()
     kt::write_file(manage, kt::read_file(manage)
                                + "from http.server import BaseHTTPRequestHandler, HTTPServer\n"
                                  "HTTPServer(('127.0.0.1', 8000), BaseHTTPRequestHandler).serve_forever()\n");
-    QTest::mouseClick(kh::network_buttons(window).first(), Qt::LeftButton);
+    QTest::mouseClick(kt::network_buttons(window).first(), Qt::LeftButton);
     QTRY_COMPARE(QString::fromUtf8(kt::read_file("record")), QDir(dir->file(first_folder)).canonicalPath() + "|runserver\n");
     QCOMPARE(window.windowTitle(), QString("Kestrova : Les Lumieres de Tavoule"));
 }

@@ -4,7 +4,7 @@
 // (this suite runs inside xvfb-run and dbus-run-session), the Windows builds
 // through the command interpreter stand-in.
 #include "hostile_support.h"
-#include "hostile_widgets.h"
+#include "widget_lookup.h"
 #include "network.h"
 #include "networkselectionwindow.h"
 #include "real_terminal.h"
@@ -200,7 +200,7 @@ void TestHygiene::twenty_launches_and_stops_leave_no_zombie_and_no_descriptor()
     // The first launch opens what Qt opens once (image plugins, fonts); the
     // count is taken after it.
     for (int launch = 0; launch <= launches; ++launch) {
-        const QList<QPushButton*> buttons = kh::network_buttons(window);
+        const QList<QPushButton*> buttons = kt::network_buttons(window);
         QCOMPARE(buttons.size(), 1);
         QTest::mouseClick(buttons.first(), Qt::LeftButton);
         QVERIFY2(shows_the_panel(window), err.text().c_str());
@@ -240,7 +240,7 @@ void TestHygiene::browser_openings_leave_no_zombie_and_idle_costs_nothing()
     NetworkSelectionWindow window(nullptr);
     // The launch runs the interpreter and opens the browser once, then twice
     // more while the server runs.
-    QTest::mouseClick(kh::network_buttons(window).value(0), Qt::LeftButton);
+    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
     QVERIFY2(shows_the_panel(window), err.text().c_str());
     const QString page = "http://127.0.0.1:8000";
     for (int opening = 0; opening < 2; ++opening)

@@ -24,6 +24,16 @@ T* item_as(QLayout* layout, int index)
     return qobject_cast<T*>(widget_at(layout, index));
 }
 
+// The network buttons of a window, in the order its screen made them.
+inline QList<QPushButton*> network_buttons(const QWidget& window)
+{
+    QList<QPushButton*> buttons;
+    for (QPushButton* button : window.findChildren<QPushButton*>())
+        if (button->property("class").toString() == "net-btn")
+            buttons << button;
+    return buttons;
+}
+
 // Whether `button` is drawn showing `text` exactly as written: as it is drawn
 // given Qt's own form of that literal text ("&&" for each "&"), and unlike
 // the drawing in which each "&" marks an accelerator.

@@ -27,7 +27,6 @@ inline QList<QPushButton*> network_buttons(QWidget& window)
 inline void check_running_server_panel(NetworkSelectionWindow& window)
 {
     QCOMPARE(window.windowTitle(), QString("Kestrova : Les Lumieres de Tavoule"));
-    QCOMPARE(window.styleSheet(), QString());
     QVERIFY(window.autoFillBackground());
     const QBrush background = window.palette().brush(QPalette::Active, QPalette::Window);
     QVERIFY(background.gradient());
@@ -38,7 +37,6 @@ inline void check_running_server_panel(NetworkSelectionWindow& window)
     auto* panel = qobject_cast<QVBoxLayout*>(window.layout());
     QVERIFY(panel);
     QCOMPARE(panel->alignment(), Qt::AlignTop | Qt::AlignHCenter);
-    QCOMPARE(panel->spacing(), 20);
     QCOMPARE(panel->count(), 4);
 
     QWidget* animation_row = widget_at(panel, 0);
@@ -51,20 +49,13 @@ inline void check_running_server_panel(NetworkSelectionWindow& window)
 
     auto* title = item_as<QLabel>(panel, 1);
     QCOMPARE(title->text(), QString("Votre Serveur est Pret"));
-    QCOMPARE(title->styleSheet(), QString("color: white;"));
     QCOMPARE(title->alignment(), Qt::AlignCenter);
 
     QWidget* buttons = widget_at(panel, 2);
     auto* open_space = item_as<QPushButton>(buttons->layout(), 0);
     auto* stop = item_as<QPushButton>(buttons->layout(), 1);
     QCOMPARE(open_space->text(), QString("Acceder a mon Espace"));
-    QCOMPARE(open_space->styleSheet(),
-             QString("QPushButton { background-color: white; color: #0072c6; padding: 10px 20px; "
-                     "border: none; border-radius: 5px; }"));
     QCOMPARE(stop->text(), QString("Arreter le Serveur"));
-    QCOMPARE(stop->styleSheet(),
-             QString("QPushButton { background-color: red; color: white; padding: 10px 20px; "
-                     "border: none; border-radius: 5px; }"));
 
     QCOMPARE(item_as<QLabel>(panel, 3)->text(),
              QString("<div style='margin-bottom:10px;color:white;'> <b> Reseau : </b> Les Lumieres de Tavoule </div>"

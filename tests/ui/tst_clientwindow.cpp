@@ -64,12 +64,9 @@ void check_size(QWidget& window)
 void check_searching_screen(ClientWindow& window)
 {
     QCOMPARE(window.windowTitle(), QString("Recherche de Reseaux"));
-    QCOMPARE(window.styleSheet(), QString(" background: #fff;"));
     check_size(window);
     auto* screen = qobject_cast<QVBoxLayout*>(window.layout());
     QVERIFY(screen);
-    QCOMPARE(screen->spacing(), 0);
-    QCOMPARE(screen->contentsMargins(), QMargins());
     QCOMPARE(screen->alignment(), Qt::AlignCenter | Qt::AlignTop);
     QCOMPARE(screen->count(), 3);
 
@@ -82,13 +79,11 @@ void check_searching_screen(ClientWindow& window)
     QCOMPARE(animation->size(), QSize(335, 335));
     QCOMPARE(animation->movie()->scaledSize(), QSize(335, 335));
     QCOMPARE(animation->alignment(), Qt::AlignCenter);
-    QCOMPARE(animation->styleSheet(), QString("text-align:center;"));
 
     auto* message = item_as<QLabel>(screen, 1);
     QCOMPARE(message->text(), QString("<div style='font-size:24px;color:blue;margin-bottom:30px;  '> "
                                       "Recherche d'un Reseau disponible ... </div>"));
     QCOMPARE(message->alignment(), Qt::AlignCenter);
-    QCOMPARE(message->contentsMargins(), QMargins());
     QCOMPARE(item_as<QLabel>(screen, 2)->text(),
              QString("<div style='margin-bottom:10px;'> </div><div style='margin-bottom:20px;'> </div>"));
 
@@ -100,7 +95,6 @@ void check_searching_screen(ClientWindow& window)
 void check_selection_screen(ClientWindow& window, const QStringList& names)
 {
     QCOMPARE(window.windowTitle(), QString("Recherche de Reseaux"));
-    QCOMPARE(window.styleSheet(), QString());
     check_size(window);
     QVERIFY(window.autoFillBackground());
     const QBrush background = window.palette().brush(QPalette::Active, QPalette::Window);
@@ -127,7 +121,6 @@ void check_selection_screen(ClientWindow& window, const QStringList& names)
     for (QPushButton* button : buttons) {
         texts << button->text();
         QCOMPARE(button->property("class").toString(), QString("net-btn"));
-        QCOMPARE(button->styleSheet(), QString());
     }
     QCOMPARE(texts, names);
 
@@ -144,7 +137,6 @@ void check_connected_screen(ClientWindow& window)
     auto* screen = qobject_cast<QVBoxLayout*>(window.layout());
     QVERIFY(screen);
     QCOMPARE(screen->alignment(), Qt::AlignTop | Qt::AlignHCenter);
-    QCOMPARE(screen->spacing(), 20);
     QCOMPARE(screen->count(), 4);
 
     QWidget* row = widget_at(screen, 0);
@@ -157,20 +149,13 @@ void check_connected_screen(ClientWindow& window)
 
     auto* connected = item_as<QLabel>(screen, 1);
     QCOMPARE(connected->text(), QString("Vous etes connecte au reseau"));
-    QCOMPARE(connected->styleSheet(), QString("color: #0072c6;"));
     QCOMPARE(connected->alignment(), Qt::AlignCenter);
 
     QWidget* buttons = widget_at(screen, 2);
     auto* open_space = item_as<QPushButton>(buttons->layout(), 0);
     auto* back = item_as<QPushButton>(buttons->layout(), 1);
     QCOMPARE(open_space->text(), QString("Acceder a mon Espace"));
-    QCOMPARE(open_space->styleSheet(),
-             QString("QPushButton {  color: white; background-color: #0072c6; padding: 10px 20px; "
-                     "border: none; border-radius: 5px; }"));
     QCOMPARE(back->text(), QString("Selection des Reseaux"));
-    QCOMPARE(back->styleSheet(),
-             QString("QPushButton { background-color: orange; color: #333; padding: 10px 20px; "
-                     "border: none; border-radius: 5px; }"));
 
     QCOMPARE(item_as<QLabel>(screen, 3)->text(),
              QString("<div style='margin-bottom:10px;color:whites;'> <b> Reseau : </b> Les Lumieres de "

@@ -4,6 +4,7 @@
 #include "test_paths.h"
 #include "test_support.h"
 #include "ui_mainwindow.h"
+#include "widget_lookup.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -18,12 +19,7 @@ struct Captured
     kt::StreamCapture err {std::cerr};
 };
 
-template <typename T>
-T* item_as(QLayout* layout, int index)
-{
-    QLayoutItem* item = layout ? layout->itemAt(index) : nullptr;
-    return item ? qobject_cast<T*>(item->widget()) : nullptr;
-}
+using kt::item_as;
 
 template <typename T>
 T* cell_as(QGridLayout* grid, int row, int column)
@@ -73,7 +69,6 @@ void check_save_button(QPushButton* button, const QString& text)
 {
     QVERIFY(button);
     QCOMPARE(button->text(), text);
-    QCOMPARE(button->styleSheet(), QString("background:#333;color:#fff;margin-top:15px;padding:5px;"));
 }
 
 // What a window shows: its objects, layout, texts and size. A control that does
@@ -167,7 +162,6 @@ void TestForms::new_network_form_structure()
     QVERIFY(!window.layout());
     window.new_network_mode();
 
-    QCOMPARE(window.styleSheet(), QString(" background: #fff;"));
     auto* screen = qobject_cast<QVBoxLayout*>(window.layout());
     QVERIFY(screen);
     QCOMPARE(screen->count(), 3);
@@ -239,10 +233,8 @@ void TestForms::setup_dialog_structure_without_images()
     auto* sidebar = item_as<QWidget>(outer, 0);
     QVERIFY(sidebar);
     QCOMPARE(sidebar->maximumWidth(), 200);
-    QCOMPARE(sidebar->styleSheet(), QString("background-color: #fff; color: #333;"));
     auto* tiles = qobject_cast<QVBoxLayout*>(sidebar->layout());
     QVERIFY(tiles);
-    QCOMPARE(tiles->spacing(), 30);
     QCOMPARE(tiles->count(), 4);
     const struct
     {
@@ -261,7 +253,6 @@ void TestForms::setup_dialog_structure_without_images()
         QVERIFY(layout);
         QCOMPARE(layout->count(), 2);
         QCOMPARE(layout->alignment(), Qt::AlignCenter);
-        QCOMPARE(layout->contentsMargins(), QMargins(0, 0, 0, 0));
         auto* icon = item_as<QLabel>(layout, 0);
         QVERIFY(icon);
         QCOMPARE(icon->minimumSize(), expected_tiles[i].size);
@@ -278,7 +269,6 @@ void TestForms::setup_dialog_structure_without_images()
 
     auto* content = item_as<QWidget>(outer, 1);
     QVERIFY(content);
-    QCOMPARE(content->styleSheet(), QString("background:#fff;"));
     auto* column = qobject_cast<QVBoxLayout*>(content->layout());
     QVERIFY(column);
     QCOMPARE(column->alignment(), Qt::AlignTop);
@@ -305,7 +295,6 @@ void TestForms::setup_dialog_structure_without_images()
         items << networks->itemText(i);
     QCOMPARE(items, QStringList({"Les Lumieres de Tavoule", "Utilisateur standard", QString("Invit") + QChar(0xE9)}));
     QCOMPARE(networks->currentIndex(), 0);
-    QCOMPARE(networks->styleSheet(), QString("border:nones;color:#333;font-weight:bold;"));
     QVERIFY(!grid->itemAtPosition(6, 1));
     check_save_button(cell_as<QPushButton>(grid, 6, 2), "Enregistrer l'Administrateur");
 }

