@@ -15,7 +15,9 @@ ldflags=$(dpkg-buildflags --get LDFLAGS)
 # do. Given on the command line, they also replace those of an earlier run.
 # Only what the package installs: no Windows builds, no stand-ins (the check
 # that they install on request is a test of the suite).
-cmake -S "$top" -B "$build" -DKESTROVA_BUILD_TESTS=OFF -DKESTROVA_WINDOWS_BUILDS=OFF -DCMAKE_BUILD_TYPE=None \
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$top" -B "$build" -DKESTROVA_BUILD_TESTS=OFF -DKESTROVA_WINDOWS_BUILDS=OFF -DCMAKE_BUILD_TYPE=None "${launcher[@]}" \
   -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >/dev/null
 cmake --build "$build" -j "${KESTROVA_JOBS:-2}" >&2
 rm -f "$build"/kestrova_*.deb

@@ -16,7 +16,9 @@ build=${KESTROVA_ASAN_BUILD_DIR:-$top/build-asan}
 # runtime apart from AddressSanitizer's and writes its reports to the error
 # stream whatever log_path says.
 sanitizers="-fsanitize=address,undefined"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_BUILD_TESTS=ON \
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTROVA_BUILD_TESTS=ON "${launcher[@]}" \
   -DCMAKE_CXX_COMPILER=clang++-14 \
   -DCMAKE_CXX_FLAGS="$sanitizers -fno-omit-frame-pointer -fno-sanitize-recover=undefined" \
   -DCMAKE_EXE_LINKER_FLAGS="$sanitizers" >/dev/null

@@ -86,7 +86,9 @@ started=$SECONDS
 # native tools for the Linux side of the comparison and the listener.
 "$top/scripts/install-deps.sh" wine wine64 g++-mingw-w64-x86-64-posix cmake make g++ python3
 
-cmake -S "$top/wine" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw-w64.cmake" >/dev/null
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$top/wine" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw-w64.cmake" "${launcher[@]}" >/dev/null
 cmake --build "$build" -j2
 
 # The Linux build's reading of the same registry sample, for the comparison.
