@@ -38,10 +38,8 @@ std::uint32_t address_order(const std::string& address)
 } // namespace
 
 HubSearch::HubSearch(QObject* parent)
-    : QObject(parent), browser(new HubBrowser(this)), web(new QNetworkAccessManager(this))
+    : QObject(parent), browser(new HubBrowser(this))
 {
-    // Straight to the hub, whatever proxy the environment names.
-    web->setProxy(QNetworkProxy::NoProxy);
     next_sweep.setSingleShot(true);
     next_sweep.setInterval(sweep_interval_ms);
     connect(&next_sweep, &QTimer::timeout, this, &HubSearch::sweep);
@@ -98,6 +96,12 @@ void HubSearch::service_up(const QString& key, const QString& host, quint16 port
         confirmed[key] = false;
         if (was_listed)
             emit hubs_changed();
+    }
+    // Made on first use: its set-up costs the window's start time otherwise.
+    if (!web) {
+        web = new QNetworkAccessManager(this);
+        // Straight to the hub, whatever proxy the environment names.
+        web->setProxy(QNetworkProxy::NoProxy);
     }
     QNetworkRequest request(QUrl(QString::fromStdString("http://" + address + "/_infos/kl/")));
     request.setTransferTimeout(answer_bound_ms);

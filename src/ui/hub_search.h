@@ -48,7 +48,7 @@ private:
                      const std::string& failure);
 
     HubBrowser* browser;
-    QNetworkAccessManager* web;
+    QNetworkAccessManager* web = nullptr;
     QTimer next_sweep;
     std::thread sweeper;
     bool sweeping = false;
