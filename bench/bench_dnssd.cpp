@@ -1,5 +1,5 @@
 // Hub start to its button in a member's window, across two network
-// namespaces (run inside the second by tests/e2e/dnssd_namespaces.py),
+// namespaces (run inside the second by scripts/lan-namespaces.py),
 // against the floor: the same hub's start to its first answer.
 #include "bench_timing.h"
 #include "clientwindow.h"
@@ -16,7 +16,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const QString hub_netns = qEnvironmentVariable("KESTROVA_HUB_NETNS");
     if (hub_netns.isEmpty()) {
-        std::printf("dnssd: run through dnssd_namespaces.py; skipped\n");
+        std::printf("dnssd: run through scripts/lan-namespaces.py; skipped\n");
         return 0;
     }
     kt::WorkDir dir;

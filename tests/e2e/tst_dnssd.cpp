@@ -1,4 +1,4 @@
-// Run inside the second of two namespaces by dnssd_namespaces.py: a real hub
+// Run inside the second of two namespaces by scripts/lan-namespaces.py: a real hub
 // started in the first one appears in this one's client window, and goes.
 #include "clientwindow.h"
 #include "network.h"
@@ -34,7 +34,7 @@ void TestDnssd::announced_hub_comes_and_goes()
 {
     const QString hub_netns = qEnvironmentVariable("KESTROVA_HUB_NETNS");
     if (hub_netns.isEmpty())
-        QSKIP("runs inside the namespaces of dnssd_namespaces.py");
+        QSKIP("runs inside the namespaces of scripts/lan-namespaces.py");
     kt::WorkDir dir;
     // Were the search to sweep, it would stay inside this namespace's /24.
     kt::StandIns stand_ins;

@@ -1,10 +1,12 @@
+#!/usr/bin/env python3
 """Two hosts of a LAN without a LAN: network namespaces joined by a veth pair
 (192.0.2.1 and 192.0.2.2, inside them only), each with its own system D-Bus
 and its own avahi-daemon. Runs a command inside the second one, told where
 the first one is, and removes everything at the end, whatever happens.
 
-usage: dnssd_namespaces.py COMMAND [ARGUMENT ...]
-The command sees KESTROVA_HUB_NETNS (the first namespace), KESTROVA_HUB_BUS
+usage: lan-namespaces.py COMMAND [ARGUMENT ...]   (as root)
+The DNS-SD test and benchmark run in it; so can a shell, to try the members'
+window against a hub started by hand in the first namespace. The command sees KESTROVA_HUB_NETNS (the first namespace), KESTROVA_HUB_BUS
 (its system bus) and DBUS_SYSTEM_BUS_ADDRESS (its own namespace's bus).
 """
 import os
