@@ -6,11 +6,13 @@ the first one is, and removes everything at the end, whatever happens.
 
 usage: lan-namespaces.py COMMAND [ARGUMENT ...]   (as root)
 The DNS-SD test and benchmark run in it; so can a shell, to try the members'
-window against a hub started by hand in the first namespace. The command sees KESTROVA_HUB_NETNS (the first namespace), KESTROVA_HUB_BUS
-(its system bus) and DBUS_SYSTEM_BUS_ADDRESS (its own namespace's bus).
+window against a hub started by hand in the first namespace. The command
+sees KESTROVA_HUB_NETNS (the first namespace), KESTROVA_HUB_BUS (its system
+bus) and DBUS_SYSTEM_BUS_ADDRESS (its own namespace's bus).
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -111,6 +113,9 @@ class Host:
 
 
 def main():
+    # Stopped from outside, it still removes what it made.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, lambda *_: sys.exit(1))
     tag = str(os.getpid())
     root = tempfile.mkdtemp(prefix="kestrova-dnssd-")
     hub = Host(root, "kst" + tag + "a", "kv" + tag + "a", "192.0.2.1")
