@@ -53,7 +53,10 @@ def service_name(hub_name, host_name):
 def _ask_own_name(host, port):
     """The name the hub itself answers on "/_infos/kl/", once it listens."""
     opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-    url = "http://{}:{}/_infos/kl/".format("127.0.0.1" if host in ("0.0.0.0", "") else host, port)
+    # A server that listens on every address answers on loopback too.
+    if host in ("0.0.0.0", "::", ""):
+        host = "127.0.0.1"
+    url = "http://{}:{}/_infos/kl/".format("[" + host + "]" if ":" in host else host, port)
     deadline = time.monotonic() + LISTEN_WAIT
     while time.monotonic() < deadline:
         try:
