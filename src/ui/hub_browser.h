@@ -14,6 +14,9 @@
 // Follows the hubs that announce themselves on DNS-SD (_kestrova._sub._http._tcp)
 // through the Avahi daemon of this computer. Avahi's own thread runs the
 // conversation with the daemon; the signals reach the receiver's thread queued.
+// Avahi's client library rather than KDNSSD: its resolver hands over the
+// hub's address, where KDNSSD gives a ".local" name that only nss-mdns, or a
+// blocking look-up, would turn into one.
 class HubBrowser : public QObject
 {
     Q_OBJECT
