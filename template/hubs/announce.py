@@ -76,10 +76,10 @@ def _announce(host, port):
         import dbus
 
         bus = dbus.SystemBus(private=True)
-        avahi = bus.get_object("org.freedesktop.Avahi", "/")
+        avahi = bus.get_object("org.freedesktop.Avahi", "/", introspect=False)
         server = dbus.Interface(avahi, "org.freedesktop.Avahi.Server")
         group = dbus.Interface(
-            bus.get_object("org.freedesktop.Avahi", server.EntryGroupNew(timeout=2)),
+            bus.get_object("org.freedesktop.Avahi", server.EntryGroupNew(timeout=2), introspect=False),
             "org.freedesktop.Avahi.EntryGroup",
         )
         instance = service_name(name, str(server.GetHostName(timeout=2)))
