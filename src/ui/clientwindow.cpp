@@ -18,7 +18,6 @@
 #include <QVariant>
 #include <QVBoxLayout>
 
-
 namespace {
 
 #ifdef KESTROVA_WINDOWS_BUILD
