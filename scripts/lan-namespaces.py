@@ -8,7 +8,8 @@ usage: lan-namespaces.py COMMAND [ARGUMENT ...]   (as root)
 The DNS-SD test and benchmark run in it; so can a shell, to try the members'
 window against a hub started by hand in the first namespace. The command
 sees KESTROVA_HUB_NETNS (the first namespace), KESTROVA_HUB_BUS (its system
-bus) and DBUS_SYSTEM_BUS_ADDRESS (its own namespace's bus).
+bus), DBUS_SYSTEM_BUS_ADDRESS (its own namespace's bus), KESTROVA_AVAHI_PID
+and KESTROVA_AVAHI_COMMAND (its own avahi-daemon, and how to start another).
 """
 import os
 import shutil
@@ -89,10 +90,10 @@ class Host:
         with open(avahi_config, "w") as handle:
             handle.write(AVAHI_CONFIG.format(host=self.name, interface=self.interface))
         # Its own /run: the daemon's pid file and socket stay in this namespace.
-        self.spawn(["unshare", "-m", "sh", "-c",
-                    "mount --make-rprivate / && mount -t tmpfs kestrova-run /run"
-                    " && mkdir /run/avahi-daemon && exec avahi-daemon --no-drop-root --no-chroot"
-                    " --no-rlimits --no-proc-title -f " + avahi_config])
+        self.avahi = ("unshare -m sh -c 'mount --make-rprivate / && mount -t tmpfs kestrova-run /run"
+                      " && mkdir /run/avahi-daemon && exec avahi-daemon --no-drop-root --no-chroot"
+                      " --no-rlimits --no-proc-title -f " + avahi_config + "'")
+        self.spawn(["sh", "-c", "exec " + self.avahi])
         return wait_for_avahi(self.bus)
 
     def spawn(self, command):
@@ -131,8 +132,10 @@ def main():
             if not host.start():
                 print(f"FAIL: avahi-daemon of {host.name} did not start (see {host.dir})")
                 return 1
+        # The member's daemon too, for a command that restarts it.
         env = dict(os.environ, KESTROVA_HUB_NETNS=hub.name, KESTROVA_HUB_BUS=hub.bus,
-                   DBUS_SYSTEM_BUS_ADDRESS=member.bus)
+                   DBUS_SYSTEM_BUS_ADDRESS=member.bus, KESTROVA_AVAHI_PID=str(member.processes[-1].pid),
+                   KESTROVA_AVAHI_COMMAND=member.avahi)
         return subprocess.run(["ip", "netns", "exec", member.name] + sys.argv[1:], env=env,
                               stdin=subprocess.DEVNULL).returncode
     finally:

@@ -1,11 +1,15 @@
 #include "hub_browser.h"
 
 #include <avahi-common/address.h>
+#include <avahi-common/timeval.h>
 
 namespace {
 
 const char* const browsed_type = "_kestrova._sub._http._tcp";
 const char* const service_type = "_http._tcp";
+// A client that lost its daemon or bus is dead for good: a new one is made
+// this long after, and waits for the daemon to come back.
+const unsigned retry_ms = 2000;
 
 std::string service_key(AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* domain)
 {
@@ -30,15 +34,33 @@ void HubBrowser::start()
 {
     if (poll || !(poll = avahi_threaded_poll_new()))
         return;
-    int error = 0;
-    // NO_FAIL: without a daemon the client waits for one, and comes back to
-    // waiting when the daemon goes, rather than failing for good.
-    client = avahi_client_new(avahi_threaded_poll_get(poll), AVAHI_CLIENT_NO_FAIL,
-                              &HubBrowser::on_client, this, &error);
-    // No system bus at all: nothing to wait for.
-    if (!client)
-        return;
+    on_retry(nullptr, this);
     avahi_threaded_poll_start(poll);
+}
+
+void HubBrowser::on_retry(AvahiTimeout*, void* self)
+{
+    auto* browser = static_cast<HubBrowser*>(self);
+    if (browser->client)
+        avahi_client_free(browser->client);
+    int error = 0;
+    // NO_FAIL: without a daemon the client waits for one to appear.
+    browser->client = avahi_client_new(avahi_threaded_poll_get(browser->poll), AVAHI_CLIENT_NO_FAIL,
+                                       &HubBrowser::on_client, browser, &error);
+    // No system bus yet: asked again later.
+    if (!browser->client)
+        browser->connect_later();
+}
+
+void HubBrowser::connect_later()
+{
+    const AvahiPoll* api = avahi_threaded_poll_get(poll);
+    timeval when {};
+    avahi_elapse_time(&when, retry_ms, 0);
+    if (retry)
+        api->timeout_update(retry, &when);
+    else
+        retry = api->timeout_new(api, &when, &HubBrowser::on_retry, this);
 }
 
 void HubBrowser::on_client(AvahiClient* client, AvahiClientState state, void* self)
@@ -60,6 +82,9 @@ void HubBrowser::on_client(AvahiClient* client, AvahiClientState state, void* se
         browser->daemon_running = running;
         emit browser->daemon_changed(running);
     }
+    // The daemon or the bus went: this client cannot see them come back.
+    if (state == AVAHI_CLIENT_FAILURE)
+        browser->connect_later();
 }
 
 void HubBrowser::browse(AvahiClient* client)

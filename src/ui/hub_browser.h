@@ -26,7 +26,8 @@ public:
     explicit HubBrowser(QObject* parent = nullptr);
     ~HubBrowser() override;
 
-    // Connects to the daemon and keeps waiting for one that is not there yet.
+    // Connects to the daemon and keeps waiting for one that is not there yet,
+    // or that comes back after it went.
     void start();
     // Whether a daemon answers now.
     bool running() const { return daemon_running; }
@@ -43,10 +44,13 @@ private:
                           AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
                           AvahiLookupResultFlags flags, void* self);
     void browse(AvahiClient* client);
+    static void on_retry(AvahiTimeout* timeout, void* self);
+    void connect_later();
 
     AvahiThreadedPoll* poll = nullptr;
     AvahiClient* client = nullptr;
     AvahiServiceBrowser* browser = nullptr;
+    AvahiTimeout* retry = nullptr;
     // Touched by Avahi's thread only, under its lock.
     std::set<std::string> live;
     std::atomic<bool> daemon_running {false};

@@ -70,6 +70,23 @@ void TestDnssd::announced_hub_comes_and_goes()
     QCOMPARE(window.layout()->count(), 3);
     QCOMPARE(window.styleSheet(), QString(" background: #fff;"));
     QVERIFY(window.networks.empty());
+
+    // This host's daemon restarts, as after an upgrade, and the hub comes back
+    // where only DNS-SD can find it: the sweep stays on loopback.
+    stand_ins.add_ifconfig({"127.0.0.2"});
+    const pid_t daemon = qEnvironmentVariableIntValue("KESTROVA_AVAHI_PID");
+    QVERIFY(::kill(daemon, SIGTERM) == 0);
+    QTRY_VERIFY(kt::read_file(QString("/proc/%1/stat").arg(daemon)).contains(") Z "));
+    QProcess avahi, again;
+    avahi.start("sh", {"-c", qEnvironmentVariable("KESTROVA_AVAHI_COMMAND")});
+    again.setProcessEnvironment(environment);
+    again.setWorkingDirectory(project);
+    again.start(hub.program(), hub.arguments());
+    // Well before the next sweep, half a minute on.
+    QTRY_COMPARE_WITH_TIMEOUT(hub_buttons(window), QStringList {"lumiere"}, 15000);
+    kt::stop_process_group(static_cast<pid_t>(again.processId()));
+    avahi.terminate();
+    avahi.waitForFinished();
 }
 
 QTEST_MAIN(TestDnssd)
