@@ -18,6 +18,8 @@ DEFAULT_ADDRESS = "127.0.0.1"
 DEFAULT_PORT = 8000
 # How long the announcement waits for the server to answer before it gives up.
 LISTEN_WAIT = 30.0
+# One TXT string holds at most 255 bytes.
+TXT_MAX = 255
 
 # The D-Bus connection lives as long as the process: it holds the announcement.
 _bus = None
@@ -46,8 +48,13 @@ def service_name(hub_name, host_name):
     """A DNS-SD instance name is one label of at most 63 bytes; the host name
     keeps two hubs of the same name on a LAN apart."""
     suffix = " ({})".format(host_name)
-    name = (hub_name or "Kestrova").encode("utf-8")[: 63 - len(suffix.encode("utf-8"))]
-    return name.decode("utf-8", "ignore") + suffix
+    name = (hub_name or "Kestrova").encode("utf-8")[: max(0, 63 - len(suffix.encode("utf-8")))]
+    return (name.decode("utf-8", "ignore") + suffix).encode("utf-8")[:63].decode("utf-8", "ignore")
+
+
+def txt_record(key, value):
+    """One TXT string, cut to what DNS-SD allows: a hub's name may be longer."""
+    return (key + "=" + value).encode("utf-8")[:TXT_MAX].decode("utf-8", "ignore").encode("utf-8")
 
 
 def _ask_own_name(host, port):
@@ -83,10 +90,8 @@ def _announce(host, port):
             "org.freedesktop.Avahi.EntryGroup",
         )
         instance = service_name(name, str(server.GetHostName(timeout=2)))
-        txt = dbus.Array(
-            [dbus.ByteArray(text.encode("utf-8")) for text in ("name=" + name, "path=/")],
-            signature="ay",
-        )
+        txt = dbus.Array([dbus.ByteArray(txt_record("name", name)), dbus.ByteArray(txt_record("path", "/"))],
+                         signature="ay")
         # -1: every interface and protocol; 0: no flags; "": default domain and host.
         group.AddService(-1, -1, dbus.UInt32(0), instance, SERVICE_TYPE, "", "",
                          dbus.UInt16(port), txt, timeout=2)

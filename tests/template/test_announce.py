@@ -33,7 +33,11 @@ name = announce.service_name("Réseau " * 20, "poste-7")
 if len(name.encode("utf-8")) > 63 or not name.endswith(" (poste-7)"):
     failures.append(f"instance name {name!r} is not one DNS label naming its host")
 
+# Avahi refuses a TXT string over 255 bytes, and with it the whole announcement.
+if len(announce.txt_record("name", "é" * 2048)) > 255:
+    failures.append("a long name makes a TXT string Avahi refuses")
+
 for failure in failures:
     print("FAIL: " + failure)
-print(f"{len(ROWS) + 2 - len(failures)} passed, {len(failures)} failed")
+print(f"{len(ROWS) + 3 - len(failures)} passed, {len(failures)} failed")
 sys.exit(1 if failures else 0)
