@@ -2,7 +2,8 @@
 
 The serving process asks the Avahi daemon, over the system D-Bus, for an entry
 group of its own. Avahi withdraws a group when the connection that made it
-closes, so the announcement ends with the server however the server ends.
+closes, so the announcement ends with the server however the server ends;
+Avahi forgets it when it restarts, so it is made again once Avahi is back.
 Without D-Bus or Avahi the hub serves as before, unannounced.
 """
 import os
@@ -18,6 +19,9 @@ DEFAULT_ADDRESS = "127.0.0.1"
 DEFAULT_PORT = 8000
 # How long the announcement waits for the server to answer before it gives up.
 LISTEN_WAIT = 30.0
+# How often the announcement checks that Avahi still holds it: a daemon that
+# restarts (an upgrade) forgets every announcement it held.
+RECHECK = 5.0
 # One TXT string holds at most 255 bytes.
 TXT_MAX = 255
 
@@ -74,15 +78,10 @@ def _ask_own_name(host, port):
     return None
 
 
-def _announce(host, port):
-    global _bus
-    name = _ask_own_name(host, port)
-    if name is None:
-        return
+def _publish(dbus, name, port):
+    """Asks Avahi for an entry group holding the hub; returns (bus, group)."""
+    bus = dbus.SystemBus(private=True)
     try:
-        import dbus
-
-        bus = dbus.SystemBus(private=True)
         avahi = bus.get_object("org.freedesktop.Avahi", "/", introspect=False)
         server = dbus.Interface(avahi, "org.freedesktop.Avahi.Server")
         group = dbus.Interface(
@@ -97,10 +96,35 @@ def _announce(host, port):
                          dbus.UInt16(port), txt, timeout=2)
         group.AddServiceSubtype(-1, -1, dbus.UInt32(0), instance, SERVICE_TYPE, "", SUBTYPE, timeout=2)
         group.Commit(timeout=2)
-        _bus = bus
+        return bus, group
     except Exception:
-        # No python3-dbus, no system bus, no Avahi: the hub is simply not announced.
+        bus.close()
+        raise
+
+
+def _announce(host, port):
+    global _bus
+    name = _ask_own_name(host, port)
+    if name is None:
         return
+    try:
+        import dbus
+    except ImportError:
+        # Without python3-dbus the hub is simply not announced.
+        return
+    while True:
+        try:
+            _bus, group = _publish(dbus, name, port)
+            # Until the daemon, or the bus, goes: then announced anew once back.
+            while True:
+                time.sleep(RECHECK)
+                group.GetState(timeout=2)
+        except Exception:
+            # No system bus, no Avahi (yet): the hub serves unannounced.
+            if _bus is not None:
+                _bus.close()
+                _bus = None
+            time.sleep(RECHECK)
 
 
 def start(argv=None, environ=None):
