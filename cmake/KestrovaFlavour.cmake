@@ -65,6 +65,14 @@ function(kestrova_add_flavour FLAVOUR)
   add_library(${ui} STATIC ${KESTROVA_UI_SOURCES})
   target_include_directories(${ui} PUBLIC ${PROJECT_SOURCE_DIR}/src/ui)
   target_link_libraries(${ui} PUBLIC ${core} Qt5::Widgets)
+  if(FLAVOUR STREQUAL "linux")
+    # The client's live search: DNS-SD through the Avahi daemon, the sweep as fallback.
+    find_package(Qt5 COMPONENTS Network REQUIRED)
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(AVAHI_CLIENT REQUIRED IMPORTED_TARGET avahi-client)
+    target_sources(${ui} PRIVATE src/ui/hub_search.cpp src/ui/hub_browser.cpp)
+    target_link_libraries(${ui} PUBLIC Qt5::Network PkgConfig::AVAHI_CLIENT)
+  endif()
 
   # The start-up sequence, apart from main so that the benchmarks run it too.
   add_library(kestrova_app_${id} STATIC src/app/startup.cpp)

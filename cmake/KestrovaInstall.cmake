@@ -111,10 +111,14 @@ find_program(KESTROVA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(KESTROVA_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  list(PREPEND kestrova_runtime libqt5widgets5 libqt5gui5 libqt5core5a libstdc++6 libc6)
+  list(PREPEND kestrova_runtime libqt5widgets5 libqt5gui5 libqt5network5 libqt5core5a libavahi-client3
+       libstdc++6 libc6)
 endif()
 list(JOIN kestrova_runtime ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 # Only the members' program scans the network (nmap). The browser is reached
-# through xdg-open; the session bus lets the terminal start.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "nmap, xdg-utils, dbus-user-session | dbus-x11, fonts-dejavu-core")
+# through xdg-open; the session bus lets the terminal start. Avahi makes the
+# hubs known to the members at once (python3-dbus lets a hub announce itself);
+# without it both programs still work, the members' through the sweep.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "nmap, xdg-utils, dbus-user-session | dbus-x11, fonts-dejavu-core, avahi-daemon, python3-dbus")
 include(CPack)

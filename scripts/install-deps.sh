@@ -19,6 +19,9 @@ packages=(
   xdg-utils
   # the tools the program runs
   net-tools nmap curl
+  # DNS-SD: the client browses through Avahi, a hub announces itself over the
+  # system bus; the tests run their own avahi-daemon in network namespaces
+  libavahi-client-dev avahi-daemon python3-dbus dbus-daemon iproute2 util-linux
 )
 
 [ $# -eq 0 ] || packages=("$@")

@@ -106,7 +106,7 @@ int run_kestrova(int argc, char** argv, void (*shown)(QWidget&))
 int run_kestrova_client(int argc, char** argv, void (*shown)(QWidget&))
 {
     Shell shell(argc, argv);
-    // The whole search runs while the window is built, before it is shown.
+    // The window shows at once; its search runs behind it.
     ClientWindow window(nullptr);
     window.setWindowIcon(QIcon("img/velmor_logo.svg"));
     return shell.run(window, shown);

@@ -3,12 +3,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <iostream>
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -20,9 +23,12 @@ const std::string curl_direct = "curl -q --noproxy '*'";
 const std::string curl_bounds = "--connect-timeout 2 --max-time 4.5";
 // What is kept of an answer; a host that streams without end costs no more.
 const std::size_t answer_limit = 4096;
-// Asks that run at once: every host a /24 scan can report, so a LAN where
-// every host stalls costs about one ask's bound in all, not one per host.
-const std::size_t asks_at_once = 256;
+// Asks that run at once at most: every host a /24 scan can report, so a LAN
+// where every host stalls costs about one ask's bound in all, not one per host.
+const std::size_t most_asks_at_once = 256;
+// An ask that cannot start (no descriptor or process to be had for the
+// moment) waits for others to end and tries again, this many times.
+const int ask_tries = 6;
 const std::string scan_prefix = "Nmap scan report for ";
 
 } // namespace
@@ -67,29 +73,52 @@ std::string name_command(const std::string& server_address)
 
 namespace {
 
-// Runs ask(0) to ask(count - 1), up to asks_at_once of them at a time, the
-// calling thread taking part, and returns once every one has ended. The first
-// exception of an ask stops the handing out of the others and is thrown here.
+// As many asks as the process's limits leave room for: each holds a pipe
+// (two descriptors while it starts) and runs a shell and curl, and the
+// program keeps some descriptors and processes of its own.
+std::size_t asks_at_once()
+{
+    std::size_t asks = most_asks_at_once;
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        asks = std::min<std::size_t>(asks, limit.rlim_cur > 64 ? (limit.rlim_cur - 64) / 3 : 1);
+    if (::getrlimit(RLIMIT_NPROC, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        asks = std::min<std::size_t>(asks, limit.rlim_cur / 8);
+    return std::max<std::size_t>(asks, 1);
+}
+
+// Runs ask(0) to ask(count - 1), a pool of asks_at_once() at a time, the
+// calling thread taking part, and returns once every one has ended. An ask
+// that throws is tried again after a pause; one that never runs leaves its
+// answer as it was and the others keep theirs. Throws only when no ask ran.
 void ask_concurrently(std::size_t count, const std::function<void(std::size_t)>& ask)
 {
     std::atomic<std::size_t> next {0};
+    std::atomic<std::size_t> answered {0};
     std::mutex failure_lock;
     std::exception_ptr failure;
     const auto work = [&] {
         for (std::size_t i = next++; i < count; i = next++) {
-            try {
-                ask(i);
-            } catch (...) {
-                const std::lock_guard<std::mutex> lock(failure_lock);
-                if (!failure)
-                    failure = std::current_exception();
-                next = count;
+            for (int tries = 1;; ++tries) {
+                try {
+                    ask(i);
+                    ++answered;
+                    break;
+                } catch (...) {
+                    if (tries == ask_tries) {
+                        const std::lock_guard<std::mutex> lock(failure_lock);
+                        if (!failure)
+                            failure = std::current_exception();
+                        break;
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(25 << tries));
             }
         }
     };
     std::vector<std::thread> helpers;
     try {
-        while (helpers.size() + 1 < std::min(count, asks_at_once))
+        while (helpers.size() + 1 < std::min(count, asks_at_once()))
             helpers.emplace_back(work);
     } catch (const std::system_error&) {
         // No more threads to be had: the asks share those there are.
@@ -97,7 +126,7 @@ void ask_concurrently(std::size_t count, const std::function<void(std::size_t)>&
     work();
     for (std::thread& helper : helpers)
         helper.join();
-    if (failure)
+    if (failure && answered == 0)
         std::rethrow_exception(failure);
 }
 

@@ -1,6 +1,7 @@
 #include "clientwindow.h"
 
 #include "example_host.h"
+#include "hub_search.h"
 #include "hub_utilities.h"
 #include "network.h"
 #include "screen_parts.h"
@@ -12,12 +13,10 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QSignalMapper>
+#include <QTimer>
 #include <QUrl>
 #include <QVariant>
 #include <QVBoxLayout>
-
-#include <iostream>
-#include <stdexcept>
 
 namespace {
 
@@ -40,6 +39,12 @@ ClientWindow::ClientWindow(QWidget* parent)
     setWindowTitle("Recherche de Reseaux");
     searching_networks_mode();
     setFixedSize(window_size);
+#ifndef KESTROVA_WINDOWS_BUILD
+    search = new HubSearch(this);
+    connect(search, &HubSearch::hubs_changed, this, [this] { show_hubs(); });
+    // Once the event loop runs: the window is shown before anything is asked.
+    QTimer::singleShot(0, search, &HubSearch::start);
+#endif
 }
 
 ClientWindow::~ClientWindow()
@@ -75,28 +80,6 @@ void ClientWindow::searching_networks_mode()
     searching_layout->addWidget(animation_row);
     searching_layout->addWidget(message);
     searching_layout->addWidget(spacer);
-
-#ifndef KESTROVA_WINDOWS_BUILD
-    // The names are asked before the searching screen goes, so that a
-    // command that cannot run leaves the window as a search that found nothing.
-    std::vector<std::string> names;
-    try {
-        servers = find_servers();
-        if (servers.empty())
-            return;
-        names = find_servers_names(servers);
-    } catch (const std::runtime_error& error) {
-        servers.clear();
-        std::cerr << "La recherche des réseaux a échoué : " << error.what() << std::endl;
-        return;
-    }
-    remove_layouts(nullptr);
-    for (std::size_t i = 0; i < servers.size(); ++i) {
-        const std::string name = i < names.size() ? names[i] : std::string();
-        networks.push_back(new Network(name, std::string(), servers[i]));
-    }
-    selecting_networks_mode();
-#endif
 }
 
 void ClientWindow::selecting_networks_mode()
@@ -136,6 +119,8 @@ void ClientWindow::selecting_networks_mode()
         delete network;
     }
 #else
+    // A rebuilt list replaces the previous list's mapper.
+    delete findChild<QSignalMapper*>(QString(), Qt::FindDirectChildrenOnly);
     auto* mapper = new QSignalMapper(this);
     for (std::size_t i = 0; i < networks.size(); ++i) {
         auto* button = new QPushButton(network_button_text(networks[i]->name));
@@ -195,10 +180,41 @@ void ClientWindow::remove_layouts(QWidget*)
     remove_screen(this);
 }
 
+void ClientWindow::show_hubs()
+{
+    const std::vector<FoundHub> hubs = search->hubs();
+    bool same = hubs.size() == networks.size();
+    for (std::size_t i = 0; same && i < hubs.size(); ++i)
+        same = hubs[i].name == networks[i]->name && hubs[i].address == networks[i]->address;
+    if (same)
+        return;
+    for (Network* network : networks)
+        delete network;
+    networks.clear();
+    servers.clear();
+    for (const FoundHub& hub : hubs) {
+        servers.push_back(hub.address);
+        networks.push_back(new Network(hub.name, std::string(), hub.address));
+    }
+    // The connected screen has no list to follow.
+    if (connected)
+        return;
+    remove_layouts(nullptr);
+    if (!networks.empty()) {
+        selecting_networks_mode();
+        return;
+    }
+    setAutoFillBackground(false);
+    setPalette(QPalette());
+    setStyleSheet(" background: #fff;");
+    searching_networks_mode();
+}
+
 void ClientWindow::go_to_network(std::string address)
 {
     QDesktopServices::openUrl(QUrl(utf8("http://" + address), QUrl::TolerantMode));
     remove_layouts(nullptr);
+    connected = true;
     network_selected_mode();
 }
 

@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+class HubSearch;
 class Network;
 
 // The client's window: finds the hub servers of the local network (Linux
-// build), lists them and opens the chosen one in the browser. The whole
-// search runs in the constructor.
+// build), lists them and opens the chosen one in the browser. It shows at
+// once; the search runs behind it for the window's life, and the list
+// follows the hubs that come and go.
 class ClientWindow : public QDialog
 {
     Q_OBJECT
@@ -35,5 +37,11 @@ public:
 
 private slots:
     void launch_netw(int n);
+
+private:
+    void show_hubs();
+
+    HubSearch* search = nullptr;
+    bool connected = false;
 #endif
 };

@@ -7,3 +7,9 @@ class HubsConfig(AppConfig):
     label = "hubs"
     verbose_name = "Hub Kestrova"
     default_auto_field = "django.db.models.BigAutoField"
+
+    def ready(self):
+        # The running hub announces itself to the members' Kestrova.
+        from . import announce
+
+        announce.start()

@@ -8,6 +8,8 @@
 #include <iostream>
 #include <memory>
 
+#include <sys/resource.h>
+
 namespace {
 
 // The subnet scanned is always the loopback one around this address.
@@ -86,6 +88,7 @@ private slots:
     void silent_servers_give_empty_names();
     void asks_go_straight_to_the_hosts();
     void stalling_hosts_cost_about_one_ask_bound();
+    void few_descriptors_still_find_every_hub();
 };
 
 void TestDiscovery::command_texts_data()
@@ -347,6 +350,36 @@ void TestDiscovery::stalling_hosts_cost_about_one_ask_bound()
     QCOMPARE(out.text(), std::string("premiersecond"));
     // Each ask is bounded by 5 s; the stalls overlap instead of adding up.
     QVERIFY2(elapsed < 2 * 5000, qPrintable(QString("the search took %1 ms").arg(elapsed)));
+}
+
+
+void TestDiscovery::few_descriptors_still_find_every_hub()
+{
+    kt::WorkDir dir;
+    auto premier = kt::HubServer::answering(dir.path(), "127.0.0.3", "premier");
+    auto last = kt::HubServer::answering(dir.path(), "127.0.0.250", "dernier");
+    QVERIFY(premier->running() && last->running());
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({own_address});
+    kt::StreamCapture out(std::cout);
+    // Far fewer descriptors than a /24 has hosts, as a session may be given.
+    rlimit saved {};
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit few = saved;
+    few.rlim_cur = 150;
+    ::setrlimit(RLIMIT_NOFILE, &few);
+    std::vector<std::string> servers, names;
+    QString failure;
+    try {
+        servers = find_servers();
+        names = find_servers_names(servers);
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    QCOMPARE(failure, QString());
+    QCOMPARE(qt_list(servers), QStringList({"127.0.0.3:8000", "127.0.0.250:8000"}));
+    QCOMPARE(qt_list(names), QStringList({"premier", "dernier"}));
 }
 
 QTEST_GUILESS_MAIN(TestDiscovery)

@@ -1,0 +1,189 @@
+#include "hub_search.h"
+
+#include "discovery_commands.h"
+#include "hub_browser.h"
+#include "hub_utilities.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <iostream>
+#include <stdexcept>
+#include <tuple>
+
+namespace {
+
+// The sweep runs again this long after the last one, while nothing is found.
+const int sweep_interval_ms = 30000;
+// Bounds of the confirming ask, as for the sweep's asks.
+const int answer_bound_ms = 4500;
+const qint64 answer_limit = 4096;
+// A hub announces itself once it listens; a refused ask is still retried a
+// few times, a second apart, while the service stays announced.
+const int confirm_tries = 5;
+
+std::uint32_t address_order(const std::string& address)
+{
+    in_addr host {};
+    inet_pton(AF_INET, address.substr(0, address.find(':')).c_str(), &host);
+    return ntohl(host.s_addr);
+}
+
+} // namespace
+
+HubSearch::HubSearch(QObject* parent)
+    : QObject(parent), browser(new HubBrowser(this))
+{
+    next_sweep.setSingleShot(true);
+    next_sweep.setInterval(sweep_interval_ms);
+    connect(&next_sweep, &QTimer::timeout, this, &HubSearch::sweep);
+    connect(browser, &HubBrowser::service_up, this,
+            [this](const QString& key, const QString& host, quint16 port) { service_up(key, host, port, 1); });
+    connect(browser, &HubBrowser::service_down, this, &HubSearch::service_down);
+    connect(browser, &HubBrowser::daemon_changed, this, [this](bool running) {
+        if (running)
+            next_sweep.stop();
+        else if (hubs().empty())
+            sweep();
+    });
+}
+
+HubSearch::~HubSearch()
+{
+    if (sweeper.joinable())
+        sweeper.join();
+}
+
+void HubSearch::start()
+{
+    browser->start();
+    if (!browser->running())
+        sweep();
+}
+
+std::vector<FoundHub> HubSearch::hubs() const
+{
+    std::vector<FoundHub> all = swept;
+    for (const auto& [key, hub] : announced)
+        if (confirmed.at(key))
+            all.push_back(hub);
+    std::sort(all.begin(), all.end(), [](const FoundHub& a, const FoundHub& b) {
+        return std::make_tuple(address_order(a.address), a.address, a.name)
+               < std::make_tuple(address_order(b.address), b.address, b.name);
+    });
+    // A hub both swept and announced is listed once.
+    all.erase(std::unique(all.begin(), all.end(),
+                          [](const FoundHub& a, const FoundHub& b) { return a.address == b.address; }),
+              all.end());
+    return all;
+}
+
+void HubSearch::service_up(const QString& key, const QString& host, quint16 port, int tries)
+{
+    const std::string address = host.toStdString() + ":" + std::to_string(port);
+    if (tries == 1) {
+        const auto known = announced.find(key);
+        if (known != announced.end() && known->second.address == address && confirmed[key])
+            return;
+        const bool was_listed = confirmed[key];
+        announced[key] = FoundHub {std::string(), address};
+        confirmed[key] = false;
+        if (was_listed)
+            emit hubs_changed();
+    }
+    // Made on first use: its set-up costs the window's start time otherwise.
+    if (!web) {
+        web = new QNetworkAccessManager(this);
+        // Straight to the hub, whatever proxy the environment names.
+        web->setProxy(QNetworkProxy::NoProxy);
+    }
+    QNetworkRequest request(QUrl(QString::fromStdString("http://" + address + "/_infos/kl/")));
+    request.setTransferTimeout(answer_bound_ms);
+    QNetworkReply* reply = web->get(request);
+    // A hub that streams without end costs no more than the sweep's asks.
+    connect(reply, &QNetworkReply::readyRead, reply, [reply] {
+        if (reply->bytesAvailable() > answer_limit)
+            reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, this, [=] {
+        reply->deleteLater();
+        const auto still = announced.find(key);
+        // Gone, or announced anew elsewhere, meanwhile: that ask counts.
+        if (still == announced.end() || still->second.address != address)
+            return;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() == QNetworkReply::NoError && status == 200) {
+            still->second.name = fold_blanks(reply->read(answer_limit).toStdString());
+            confirmed[key] = true;
+            emit hubs_changed();
+        } else if (tries < confirm_tries) {
+            QTimer::singleShot(1000, this, [=] {
+                const auto again = announced.find(key);
+                if (again != announced.end() && again->second.address == address && !confirmed[key])
+                    service_up(key, host, port, tries + 1);
+            });
+        }
+    });
+}
+
+void HubSearch::service_down(const QString& key)
+{
+    const bool was_listed = confirmed[key];
+    announced.erase(key);
+    confirmed.erase(key);
+    if (was_listed)
+        emit hubs_changed();
+}
+
+void HubSearch::sweep()
+{
+    if (sweeping)
+        return;
+    if (sweeper.joinable())
+        sweeper.join();
+    sweeping = true;
+    // Off the GUI thread: the scan and its asks take seconds.
+    sweeper = std::thread([this] {
+        std::vector<std::string> servers;
+        std::vector<std::string> names;
+        std::string failure;
+        try {
+            servers = find_servers();
+            if (!servers.empty())
+                names = find_servers_names(servers);
+        } catch (const std::runtime_error& error) {
+            servers.clear();
+            failure = error.what();
+        }
+        QMetaObject::invokeMethod(
+            this, [=] { sweep_ended(servers, names, failure); }, Qt::QueuedConnection);
+    });
+}
+
+void HubSearch::sweep_ended(const std::vector<std::string>& servers, const std::vector<std::string>& names,
+                            const std::string& failure)
+{
+    sweeping = false;
+    if (!failure.empty())
+        std::cerr << "La recherche des réseaux a échoué : " << failure << std::endl;
+    // Hubs found before stay: a sweep only adds.
+    bool added = false;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        const bool known = std::any_of(swept.begin(), swept.end(),
+                                       [&](const FoundHub& hub) { return hub.address == servers[i]; });
+        if (!known) {
+            swept.push_back(FoundHub {i < names.size() ? names[i] : std::string(), servers[i]});
+            added = true;
+        }
+    }
+    if (added)
+        emit hubs_changed();
+    if (hubs().empty() && !browser->running())
+        next_sweep.start();
+}
