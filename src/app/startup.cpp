@@ -105,10 +105,15 @@ extern "C" void wake_for_ending(int)
 // event loop through a pipe; the ending itself runs there.
 void end_on_signals(QObject* owner)
 {
-    if (::pipe2(ending_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (ending_pipe[0] < 0 && ::pipe2(ending_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     auto* notifier = new QSocketNotifier(ending_pipe[0], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char bytes[16];
+        while (::read(ending_pipe[0], bytes, sizeof bytes) > 0) {
+        }
+        QCoreApplication::quit();
+    });
     struct sigaction action {};
     action.sa_handler = wake_for_ending;
     sigemptyset(&action.sa_mask);

@@ -9,6 +9,7 @@
 #ifdef KESTROVA_WINDOWS_BUILD
 #include "network.h"
 #include "networkselectionwindow.h"
+#include "press.h"
 #include "../core/tst_win_support.h"
 #endif
 
@@ -324,7 +325,7 @@ void TestHostileStartup::registry_changes_between_two_main_screens()
     kt::write_file(manage, kt::read_file(manage)
                                + "from http.server import BaseHTTPRequestHandler, HTTPServer\n"
                                  "HTTPServer(('127.0.0.1', 8000), BaseHTTPRequestHandler).serve_forever()\n");
-    QTest::mouseClick(kh::network_buttons(window).first(), Qt::LeftButton);
+    kt::press(kh::network_buttons(window).first());
     QTRY_COMPARE(QString::fromUtf8(kt::read_file("record")), QDir(dir->file(first_folder)).canonicalPath() + "|runserver\n");
     QCOMPARE(window.windowTitle(), QString("Kestrova : Les Lumieres de Tavoule"));
 }

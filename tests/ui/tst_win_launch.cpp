@@ -4,6 +4,8 @@
 #include "loopback_hubs.h"
 #include "network.h"
 #include "networkselectionwindow.h"
+#include "busy_work.h"
+#include "press.h"
 #include "recording_browser.h"
 #include "test_support.h"
 #include "../core/tst_win_support.h"
@@ -66,14 +68,6 @@ void check_panel(NetworkSelectionWindow& window)
     QCOMPARE(stop_button(window)->text(), QString("Arreter le Serveur"));
 }
 
-void check_loading_screen(NetworkSelectionWindow& window)
-{
-    QLayout* loading = window.layout();
-    QVERIFY(qobject_cast<QHBoxLayout*>(loading));
-    QCOMPARE(loading->count(), 2);
-    QCOMPARE(item_as<QLabel>(loading, 0)->movie()->fileName(), QString("img/loading.gif"));
-}
-
 QList<pid_t> server_processes()
 {
     QList<pid_t> servers;
@@ -108,10 +102,11 @@ private slots:
     void launch_shows_the_panel_and_stop_returns_to_the_registry();
     void destroying_the_window_stops_the_server_it_started();
     void closing_a_window_that_started_nothing_ends_nothing();
-    void a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop_data();
-    void a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop();
+    void a_start_that_never_answers_is_told_and_leaves_nothing_to_stop_data();
+    void a_start_that_never_answers_is_told_and_leaves_nothing_to_stop();
     void a_port_held_by_another_starts_nothing_and_its_own_hub_opens();
     void a_stop_whose_server_keeps_the_port_says_so();
+    void a_double_click_starts_the_server_and_stops_nothing();
 
 private:
     std::unique_ptr<kt::WorkDir> dir;
@@ -165,7 +160,7 @@ void TestWinLaunch::launch_shows_the_panel_and_stop_returns_to_the_registry()
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
     kt::Browser browser(&window);
-    QTest::mouseClick(network_button(window, 1), Qt::LeftButton);
+    kt::press(network_button(window, 1));
 
     QCOMPARE(browser.urls, QStringList {"http://127.0.0.1:8000"});
     QCOMPARE(browser.screens, QList<QLayout*> {nullptr});
@@ -180,7 +175,7 @@ void TestWinLaunch::launch_shows_the_panel_and_stop_returns_to_the_registry()
 
     kt::write_file("networks.data", "Autre|ailleurs|\nLumieres|" + path.toUtf8() + "|\nTroisieme|x|\n");
     const std::size_t printed = out.text().size();
-    QTest::mouseClick(stop_button(window), Qt::LeftButton);
+    kt::press(stop_button(window));
 
     // The listing names the last python started: the server that listens.
     const QString stop_trace = QString::fromStdString(out.text().substr(printed));
@@ -210,7 +205,7 @@ void TestWinLaunch::destroying_the_window_stops_the_server_it_started()
     {
         NetworkSelectionWindow window(nullptr);
         kt::Browser browser(&window);
-        QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+        kt::press(network_button(window, 0));
         check_panel(window);
         servers = server_processes();
         QVERIFY(!servers.isEmpty());
@@ -243,7 +238,7 @@ void TestWinLaunch::closing_a_window_that_started_nothing_ends_nothing()
     QCOMPARE(kw::descendants().size(), 1);
 }
 
-void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop_data()
+void TestWinLaunch::a_start_that_never_answers_is_told_and_leaves_nothing_to_stop_data()
 {
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QString>("refusal");
@@ -251,7 +246,7 @@ void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_noth
     QTest::newRow("refused path") << QByteArray("cas\"se") << QString::fromUtf8("Chemin refusé : ");
 }
 
-void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop()
+void TestWinLaunch::a_start_that_never_answers_is_told_and_leaves_nothing_to_stop()
 {
     QFETCH(QByteArray, path);
     QFETCH(QString, refusal);
@@ -264,12 +259,12 @@ void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_noth
     {
         NetworkSelectionWindow window(nullptr);
         kt::Browser browser(&window);
-        QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
-        check_loading_screen(window);
+        kt::press(network_button(window, 0));
+        QCOMPARE(kt::failure_shown(window), QString::fromUtf8("Le serveur du réseau « Casse » ne répond pas sur le port 8000 : le démarrage a échoué."));
         QVERIFY(browser.urls.isEmpty());
     }
     // Closing the window ran no listing: nothing of this window ever answered.
-    QCOMPARE(out.text(), std::string("Casse|" + path.toStdString() + "|\n1\n1111111111"));
+    QCOMPARE(out.text(), std::string("Casse|" + path.toStdString() + "|\n1\n11111111111\n"));
     QVERIFY(!QFile::exists("server_pid.tmp"));
     QVERIFY(outsider.running());
     const QString said = QString::fromStdString(err.text());
@@ -291,7 +286,7 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
         {
             NetworkSelectionWindow window(nullptr);
             kt::Browser browser(&window);
-            QTest::mouseClick(network_button(window, 1), Qt::LeftButton);
+            kt::press(network_button(window, 1));
             QCOMPARE(network_button_texts(window), QStringList({"Premier", "Second"}));
             QVERIFY(browser.urls.isEmpty());
             const QString said = QString::fromStdString(err.text());
@@ -299,7 +294,7 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
                          && said.contains(QString::fromUtf8("« Second » n'est pas démarré")),
                      qPrintable(said));
 
-            QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+            kt::press(network_button(window, 0));
             QCOMPARE(browser.urls, QStringList {"http://127.0.0.1:8000"});
             check_panel(window);
             QCOMPARE(QString::fromStdString(err.text()), said);
@@ -319,7 +314,7 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
     QVERIFY(other.listening());
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
-    QTest::mouseClick(network_button(window, 1), Qt::LeftButton);
+    kt::press(network_button(window, 1));
     QCOMPARE(network_button_texts(window), QStringList({"Premier", "Second"}));
     QVERIFY2(QString::fromStdString(err.text())
                  .contains(QString::fromUtf8("pris par un autre programme, qui n'est pas un réseau Kestrova")),
@@ -343,14 +338,40 @@ void TestWinLaunch::a_stop_whose_server_keeps_the_port_says_so()
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
     kt::Browser browser(&window);
-    QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+    kt::press(network_button(window, 0));
     check_panel(window);
     QCOMPARE(QString::fromStdString(err.text()), QString());
-    QTest::mouseClick(stop_button(window), Qt::LeftButton);
+    kt::press(stop_button(window));
 
     QCOMPARE(QString::fromStdString(err.text()),
              QString::fromUtf8("Le port 8000 répond encore après l'arrêt du serveur : un serveur y tourne toujours.\n"));
     QCOMPARE(network_button_texts(window), QStringList {"Tenace"});
+    QCOMPARE(kt::failure_shown(window) + "\n", QString::fromStdString(err.text()));
+}
+
+void TestWinLaunch::a_double_click_starts_the_server_and_stops_nothing()
+{
+    QVERIFY(!kt::provision_hub(dir->path(), "lumieres").isEmpty());
+    kt::write_file("networks.data", "Lumieres|lumieres|\n");
+    kt::StreamCapture out(std::cout);
+    kt::StreamCapture err(std::cerr);
+    // Where the panel will show "Arreter le Serveur": the second click lands there.
+    NetworkSelectionWindow panel(nullptr);
+    panel.clean_screen();
+    panel.network_started_mode(nullptr);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    const QPoint stop_at = stop_button(panel)->mapTo(&panel, stop_button(panel)->rect().center());
+    NetworkSelectionWindow window(nullptr);
+    kt::Browser browser(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::mouseClick(network_button(window, 0), Qt::LeftButton);
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, stop_at);
+    QTRY_VERIFY_WITH_TIMEOUT(!BusyWork::busy(&window), 60000);
+    QTest::qWait(300);
+    check_panel(window);
+    QVERIFY(kw::server_port_answers());
 }
 
 QTEST_MAIN(TestWinLaunch)

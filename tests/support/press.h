@@ -1,0 +1,33 @@
+#pragma once
+
+#include "busy_work.h"
+
+#include <QLabel>
+#include <QTest>
+#include <QWidget>
+
+namespace kt {
+
+// Clicks as the keeper does, then lets the launch or stop that the click
+// began run to its end, as the keeper waits for the screen that follows.
+inline bool press(QWidget* button)
+{
+    QWidget* window = button->window();
+    QTest::mouseClick(button, Qt::LeftButton);
+    return QTest::qWaitFor([window] { return !BusyWork::busy(window); }, 60000);
+}
+
+} // namespace kt
+
+namespace kt {
+
+// The failure told under the network list, "" when none is shown.
+inline QString failure_shown(QWidget& window)
+{
+    for (QLabel* label : window.findChildren<QLabel*>())
+        if (label->textInteractionFlags() & Qt::TextSelectableByMouse)
+            return label->text();
+    return QString();
+}
+
+} // namespace kt
