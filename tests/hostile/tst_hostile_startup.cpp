@@ -301,6 +301,7 @@ void TestHostileStartup::registry_changes_between_two_main_screens()
         kt::write_file("networks.data", change);
     // The panel's stop goes back to a main screen made from the registry as it is now.
     QVERIFY(QMetaObject::invokeMethod(&window, "stop_network"));
+    QTRY_VERIFY(!BusyWork::busy(&window));
 
     QStringList texts;
     for (QPushButton* button : kh::network_buttons(window))

@@ -17,10 +17,6 @@ inline bool press(QWidget* button)
     return QTest::qWaitFor([window] { return !BusyWork::busy(window); }, 60000);
 }
 
-} // namespace kt
-
-namespace kt {
-
 // The failure told under the network list, "" when none is shown.
 inline QString failure_shown(QWidget& window)
 {
