@@ -120,7 +120,7 @@ def launch_second_hub(checks, display, pictures):
     checks.check(not e2e.port_open(e2e.HOST, 8000), "port 8000 is free again")
 
 
-def broken_hub_is_told(checks, display):
+def broken_hub_stays_loading(checks, display):
     root = e2e.new_root("kestrova-e2e-")
     session = None
     try:
@@ -149,7 +149,7 @@ def main():
     display = e2e.Display()
     try:
         launch_second_hub(checks, display, pictures)
-        broken_hub_is_told(checks, display)
+        broken_hub_stays_loading(checks, display)
     finally:
         display.close()
     return checks.finish()

@@ -4,12 +4,10 @@
 
 #include <QLabel>
 #include <QTest>
-#include <QWidget>
 
 namespace kt {
 
-// Clicks as the keeper does, then lets the launch or stop that the click
-// began run to its end, as the keeper waits for the screen that follows.
+// Clicks, then lets the launch or stop that the click began run to its end.
 inline bool press(QWidget* button)
 {
     QWidget* window = button->window();
