@@ -2,7 +2,8 @@
 # a tiny main. FLAVOUR is "linux" or "win-a", "win-b", "win-c".
 set(KESTROVA_CORE_COMMON
   src/core/network.cpp src/core/hub_utilities.cpp src/core/djangomanager.cpp
-  src/core/server_commands.cpp src/core/server_control.cpp src/core/hub_provisioning.cpp)
+  src/core/server_commands.cpp src/core/server_control.cpp src/core/hub_provisioning.cpp
+  src/core/port_owner.cpp)
 set(KESTROVA_CORE_POSIX
   src/core/server_control_posix.cpp src/core/terminal_posix.cpp src/core/hub_discovery.cpp)
 # The Windows build's server control and its platform seam (src/core/win). On a

@@ -17,6 +17,13 @@
 #include <QTranslator>
 #include <QUrl>
 
+#if defined(KESTROVA_WINDOWS_BUILD) && !defined(_WIN32)
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 #ifndef KESTROVA_WINDOWS_BUILD
@@ -83,6 +90,39 @@ private:
     QTranslator translator;
 };
 
+#if defined(KESTROVA_WINDOWS_BUILD) && !defined(_WIN32)
+int ending_pipe[2] = {-1, -1};
+
+extern "C" void wake_for_ending(int)
+{
+    const char byte = 1;
+    const ssize_t ignored = ::write(ending_pipe[1], &byte, 1);
+    (void)ignored;
+}
+
+// A logout or a kill ends the program as closing its window does, so that the
+// window's destructor stops the server it started. The handler only wakes the
+// event loop through a pipe; the ending itself runs there.
+void end_on_signals(QObject* owner)
+{
+    if (ending_pipe[0] < 0 && ::pipe2(ending_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(ending_pipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char bytes[16];
+        while (::read(ending_pipe[0], bytes, sizeof bytes) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = wake_for_ending;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+#endif
+
 } // namespace
 
 int run_kestrova(int argc, char** argv, void (*shown)(QWidget&))
@@ -95,6 +135,9 @@ int run_kestrova(int argc, char** argv, void (*shown)(QWidget&))
 #ifdef KESTROVA_WINDOWS_BUILD
     QApplication::setWindowIcon(QIcon("velmor_logo.ico"));
     window.setWindowIcon(QIcon("img/velmor_logo.ico"));
+#ifndef _WIN32
+    end_on_signals(&window);
+#endif
 #else
     window.setWindowIcon(QIcon("img/velmor_logo.svg"));
 #endif

@@ -26,3 +26,6 @@ std::string name_command(const std::string& server_address);
 // Folds runs of blanks, tabs and line feeds into single blanks and trims the
 // ends, as the shell's word splitting does, but expands nothing.
 std::string fold_blanks(const std::string& text);
+// True when the text holds a C0 or C1 control (C1 as UTF-8), which a terminal
+// would obey rather than print: such an answer is no name.
+bool has_terminal_controls(const std::string& text);

@@ -4,10 +4,12 @@
 
 #include "discovery_commands.h"
 #include "network.h"
+#include "port_owner.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -88,12 +90,25 @@ std::string hub_name_of(const HubAnswer& answer)
     // every address, a stream, or bytes that would drive the keeper's terminal
     // are no name: the server is then only "another program".
     const std::string name = fold_blanks(answer.body);
-    if (name.size() > longest_hub_name || (!name.empty() && name.front() == '<'))
+    if (name.size() > longest_hub_name || (!name.empty() && name.front() == '<') || has_terminal_controls(name))
         return std::string();
-    for (const char c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            return std::string();
     return name;
+}
+
+bool has_terminal_controls(const std::string& text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c < 0x20 || c == 0x7f || (c == 0xc2 && next >= 0x80 && next <= 0x9f))
+            return true;
+    }
+    return false;
+}
+
+bool is_name_of(const Network& network, const std::string& name)
+{
+    return !name.empty() && (name == fold_blanks(network.name) || is_package_of(network, name));
 }
 
 bool is_package_of(const Network& network, const std::string& name)
@@ -105,34 +120,67 @@ bool is_package_of(const Network& network, const std::string& name)
     return is_regular_file(network.path + "/" + name + "/settings.py");
 }
 
+namespace {
+
+// Whether the listener on the server's port runs in the network's folder, as
+// the system says; `seen` tells whether this host lets us look at all.
+bool served_from(const Network& network, bool& seen)
+{
+    seen = can_see_port_owners();
+    if (!seen)
+        return false;
+    const std::string folder = resolved_folder(network.path);
+    return !folder.empty() && process_folder(listening_process(server_host(), 8000)) == folder;
+}
+
+std::string holder_text(const std::string& holder)
+{
+    return holder.empty() ? std::string("un autre programme, qui n'est pas un réseau Kestrova")
+                          : "le serveur du réseau « " + holder + " »";
+}
+
+} // namespace
+
+void ServerControl::tell(const std::string& text)
+{
+    message = text;
+    std::cerr << text << std::endl;
+}
+
 LaunchOutcome ServerControl::launch(Network& network)
 {
+    message.clear();
+    bool seen = false;
     if (server_port_accepts()) {
         const std::string holder = hub_name_of(ask_hub_name());
-        if (is_package_of(network, holder))
+        const bool here = served_from(network, seen);
+        // A copy of the project elsewhere answers the same name: only the
+        // folder the listener runs in tells them apart.
+        if (is_name_of(network, holder) && (here || !seen)) {
+            served_name = network.name;
+            served_folder = network.path;
             return LaunchOutcome::already_running;
-        std::cerr << "Le port 8000 est déjà pris par "
-                  << (holder.empty() ? std::string("un autre programme, qui n'est pas un réseau Kestrova")
-                                     : "le serveur du réseau « " + holder + " »")
-                  << " : « " << network.name << " » n'est pas démarré. Arrêtez ce "
-                  << (holder.empty() ? "programme" : "serveur") << ", puis choisissez de nouveau le réseau."
-                  << std::endl;
+        }
+        tell("Le port 8000 est déjà pris par " + holder_text(holder) + " : « " + network.name
+             + " » n'est pas démarré. Arrêtez ce " + (holder.empty() ? "programme" : "serveur")
+             + ", puis choisissez de nouveau le réseau.");
         return LaunchOutcome::port_taken;
     }
     network.launch();
     if (!server_answers_after_start(network)) {
-        std::cerr << "Le serveur du réseau « " << network.name
-                  << " » ne répond pas sur le port 8000 : le démarrage a échoué." << std::endl;
+        tell("Le serveur du réseau « " + network.name + " » ne répond pas sur le port 8000 : le démarrage a échoué.");
         return LaunchOutcome::failed;
     }
-    // A project that does not say its name is taken on the port alone: the
-    // port was free before the start.
+    // A project that does not say its name is taken on its folder (or, where
+    // the folder cannot be seen, on the port alone: it was free before).
     const std::string holder = hub_name_of(ask_hub_name());
-    if (!holder.empty() && !is_package_of(network, holder)) {
-        std::cerr << "Le port 8000 est pris par le serveur du réseau « " << holder << " », et non par celui de « "
-                  << network.name << " » : le démarrage a échoué." << std::endl;
+    const bool here = served_from(network, seen);
+    if ((!holder.empty() && !is_name_of(network, holder)) || (seen && !here)) {
+        tell("Le port 8000 est pris par " + holder_text(holder) + ", et non par celui de « " + network.name + " » : le démarrage a échoué.");
         return LaunchOutcome::failed;
     }
+    served_name = network.name;
+    served_folder = network.path;
     ours = true;
     return LaunchOutcome::started;
 }

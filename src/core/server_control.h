@@ -24,6 +24,9 @@ std::string hub_name_of(const HubAnswer& answer);
 // True when `name` is the project package of the network's folder: the
 // folder `path`/`name` holds the project's settings.py.
 bool is_package_of(const Network& network, const std::string& name);
+// True when a hub's name says it is this network: its registry name, or the
+// package name that older hubs answer.
+bool is_name_of(const Network& network, const std::string& name);
 
 // How a launch ended.
 enum class LaunchOutcome {
@@ -44,23 +47,32 @@ public:
 
     // Looks at port 8000, starts the network's server if the port is free,
     // checks that it answers and who it is. Failures are told on the error
-    // stream.
+    // stream and kept for the window (told()).
     LaunchOutcome launch(Network& network);
     // The address the browser opens once the network's server answers.
     std::string browser_address() const;
     // The fixed wait between a successful check and the browser.
     void wait_before_browser() const;
 
-#ifdef KESTROVA_WINDOWS_BUILD
-    // Stops the server (stop_server), then checks that the port goes free.
-    void stop();
-#endif
+    // Stops the network's server of the last launch, then checks that the
+    // port goes free; false, told as a launch's failures are, when it stays
+    // held. Windows build: stop_server. Linux build: the processes proven by
+    // their folder to be that server, as Ctrl-C in its terminal would.
+    bool stop();
     // A server that this object started was seen to answer and has not been
     // stopped since.
     bool owns_running_server() const { return ours; }
+    // What the last launch or stop told on the error stream; "" after success.
+    const std::string& told() const { return message; }
 
 private:
+    void tell(const std::string& text);
+
     bool ours = false;
+    // The network of the last launch that reached its server.
+    std::string served_name;
+    std::string served_folder;
+    std::string message;
 };
 
 // What each build provides beside its probes (server_control_posix.cpp,
@@ -69,6 +81,8 @@ private:
 // True when something accepts a connection on port 8000 where this build's
 // server listens, looked at once and briefly.
 bool server_port_accepts();
+// The address this build's server listens on.
+std::string server_host();
 // GET "/_infos/kl/" from whatever listens there, within about 2 s, reading at
 // most a few KiB; an answer with http false when nothing usable came back.
 HubAnswer ask_hub_name();

@@ -3,6 +3,7 @@
 #include "network.h"
 
 #include "hub_utilities.h"
+#include "port_owner.h"
 #include "server_commands.h"
 #include "server_control.h"
 #include "terminal_posix.h"
@@ -15,6 +16,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <csignal>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -141,9 +143,104 @@ bool server_answers_after_start(Network& network)
     return network.is_launched() != 0;
 }
 
-// The Linux build never stops a server: it runs in its terminal until the
-// keeper ends it there.
+// Closing the Linux build's window leaves the server in its terminal, where
+// the keeper may still use it.
 ServerControl::~ServerControl() = default;
+
+std::string server_host()
+{
+    return getIp();
+}
+
+namespace {
+
+// Ctrl-C gets this long before SIGTERM, and SIGTERM as long again.
+constexpr auto stop_step = std::chrono::seconds(5);
+constexpr auto release_poll = std::chrono::milliseconds(5);
+
+// The processes proven by their folder to be the server that listens as
+// `server`: its whole process group when every member runs in the folder
+// (the terminal's shell, the reloader, the server) and the group is not this
+// program's own; else the server and its reloader parent alone.
+struct StopTargets
+{
+    long group = -1;
+    std::vector<long> processes;
+};
+
+StopTargets proven_targets(long server, const std::string& folder)
+{
+    StopTargets targets;
+    const long group = process_group_of(server);
+    if (group > 1 && group != static_cast<long>(::getpgrp())) {
+        const std::vector<long> members = processes_in_group(group);
+        if (std::all_of(members.begin(), members.end(),
+                        [&](long member) { return process_folder(member) == folder; })) {
+            targets.group = group;
+            return targets;
+        }
+    }
+    targets.processes.push_back(server);
+    const long parent = parent_of(server);
+    if (parent > 1 && parent != static_cast<long>(::getpid()) && process_folder(parent) == folder
+        && program_of(parent) == program_of(server))
+        targets.processes.push_back(parent);
+    return targets;
+}
+
+void send(const StopTargets& targets, int signal)
+{
+    if (targets.group > 1)
+        ::kill(static_cast<pid_t>(-targets.group), signal);
+    for (const long pid : targets.processes)
+        ::kill(static_cast<pid_t>(pid), signal);
+}
+
+bool port_free_before(Clock::time_point deadline)
+{
+    for (;;) {
+        if (!is_listened(getIp(), server_port) && !server_port_accepts())
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(release_poll);
+    }
+}
+
+} // namespace
+
+bool ServerControl::stop()
+{
+    message.clear();
+    ours = false;
+    const std::string folder = resolved_folder(served_folder);
+    const long server = listening_process(getIp(), server_port);
+    if (server < 0 && !server_port_accepts())
+        return true;
+    if (folder.empty() || process_folder(server) != folder) {
+        tell("Le port 8000 est tenu par un autre programme que le serveur de « " + served_name
+             + " » : rien n'est arrêté.");
+        return false;
+    }
+    const StopTargets targets = proven_targets(server, folder);
+    send(targets, SIGINT);
+    bool freed = port_free_before(Clock::now() + stop_step);
+    if (!freed) {
+        send(targets, SIGTERM);
+        freed = port_free_before(Clock::now() + stop_step);
+    }
+    if (!freed) {
+        tell("Le port 8000 répond encore après l'arrêt du serveur : un serveur y tourne toujours.");
+        return false;
+    }
+    // The terminal's shell goes on to an interactive shell once the server
+    // has ended; a hang-up closes its window, as long as it still stands in
+    // the network's folder.
+    if (targets.group > 1 && process_group_of(targets.group) == targets.group
+        && process_folder(targets.group) == folder)
+        ::kill(static_cast<pid_t>(targets.group), SIGHUP);
+    return true;
+}
 
 std::string ServerControl::browser_address() const
 {

@@ -226,19 +226,25 @@ void ServerControl::wait_before_browser() const
     kestrova_sleep_once(2000);
 }
 
-void ServerControl::stop()
+bool ServerControl::stop()
 {
+    message.clear();
     stop_server();
     ours = false;
     const auto deadline = Clock::now() + release_length;
     while (server_port_accepts()) {
         if (Clock::now() >= deadline) {
-            std::cerr << "Le port 8000 répond encore après l'arrêt du serveur : un serveur y tourne toujours."
-                      << std::endl;
-            return;
+            tell("Le port 8000 répond encore après l'arrêt du serveur : un serveur y tourne toujours.");
+            return false;
         }
         kestrova_sleep_once(100);
     }
+    return true;
+}
+
+std::string server_host()
+{
+    return "127.0.0.1";
 }
 
 void stop_server()

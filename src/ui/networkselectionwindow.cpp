@@ -1,5 +1,6 @@
 #include "networkselectionwindow.h"
 
+#include "busy_work.h"
 #include "example_host.h"
 #include "hub_utilities.h"
 #include "network.h"
@@ -20,7 +21,7 @@
 #include <QVBoxLayout>
 
 #include <iostream>
-#include <stdexcept>
+#include <memory>
 
 NetworkSelectionWindow::NetworkSelectionWindow(QWidget* parent)
     : QDialog(parent)
@@ -32,6 +33,8 @@ NetworkSelectionWindow::NetworkSelectionWindow(QWidget* parent)
 
 NetworkSelectionWindow::~NetworkSelectionWindow()
 {
+    // A launch or stop still running uses the networks and the server control.
+    BusyWork::wait_for(this);
     free_networks();
 }
 
@@ -84,6 +87,14 @@ void NetworkSelectionWindow::main_mode()
     }
     std::cout.flush();
     connect(mapper, SIGNAL(mapped(int)), this, SLOT(fuck_tho(int)));
+    if (!failure_text.isEmpty()) {
+        auto* failure = new QLabel(failure_text);
+        failure->setTextFormat(Qt::PlainText);
+        failure->setWordWrap(true);
+        failure->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        failure->setStyleSheet("color: red;");
+        network_box_layout->addWidget(failure);
+    }
 
     column_layout->addWidget(banner);
     column_layout->addWidget(network_box);
@@ -126,39 +137,47 @@ void NetworkSelectionWindow::loading_mode()
 
 void NetworkSelectionWindow::switch_to_network(Network* network)
 {
+    if (BusyWork::busy(this))
+        return;
     remove_layouts(nullptr);
     loading_mode();
-    paint_now();
-    switch (server.launch(*network)) {
-    case LaunchOutcome::failed:
-        return;
-    case LaunchOutcome::port_taken:
-        // The keeper stops whatever holds the port, then presses again.
-        remove_layouts(nullptr);
-        main_mode();
-        return;
-    case LaunchOutcome::started:
-    case LaunchOutcome::already_running:
-        break;
-    }
-    server.wait_before_browser();
-    remove_layouts(nullptr);
-    QDesktopServices::openUrl(QUrl(utf8(server.browser_address()), QUrl::TolerantMode));
-    network_started_mode(network);
+    // The launch and the wait run off the GUI thread: the loading screen
+    // moves, and clicks made meanwhile are dropped, not replayed on the panel.
+    auto outcome = std::make_shared<LaunchOutcome>(LaunchOutcome::failed);
+    BusyWork::run(
+        this,
+        [this, network, outcome] {
+            *outcome = server.launch(*network);
+            if (*outcome == LaunchOutcome::started || *outcome == LaunchOutcome::already_running)
+                server.wait_before_browser();
+        },
+        [this, network, outcome](const std::string& failure) {
+            if (!failure.empty()) {
+                // A command pipe that cannot be opened must not end the program.
+                const std::string said = "Le démarrage du réseau a échoué : " + failure;
+                std::cerr << said << std::endl;
+                back_to_main(said);
+                return;
+            }
+            if (*outcome == LaunchOutcome::failed || *outcome == LaunchOutcome::port_taken) {
+                back_to_main(server.told());
+                return;
+            }
+            failure_text.clear();
+            remove_layouts(nullptr);
+            QDesktopServices::openUrl(QUrl(utf8(server.browser_address()), QUrl::TolerantMode));
+            network_started_mode(network);
 #ifdef KESTROVA_WINDOWS_BUILD
-    std::cout << "sdsds" << std::flush;
+            std::cout << "sdsds" << std::flush;
 #endif
+        });
 }
 
-void NetworkSelectionWindow::paint_now()
+void NetworkSelectionWindow::back_to_main(const std::string& failure)
 {
-    // Widgets put in a layout of a shown window appear only once the event
-    // loop runs; show them and paint now, without handling any input.
-    layout()->activate();
-    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-        if (!child->isWindow() && !(child->isHidden() && child->testAttribute(Qt::WA_WState_ExplicitShowHide)))
-            child->show();
-    repaint();
+    failure_text = QString::fromUtf8(failure.c_str());
+    remove_layouts(nullptr);
+    main_mode();
 }
 
 void NetworkSelectionWindow::network_started_mode(Network*)
@@ -205,9 +224,7 @@ void NetworkSelectionWindow::network_started_mode(Network*)
     buttons_layout->addWidget(stop);
     buttons->setLayout(buttons_layout);
     panel_layout->addWidget(buttons);
-#ifdef KESTROVA_WINDOWS_BUILD
     connect(stop, &QPushButton::clicked, this, &NetworkSelectionWindow::stop_network);
-#endif
 
     const QString details =
         QString("<div style='margin-bottom:10px;color:white;'> <b> Reseau : </b> Les Lumieres de "
@@ -256,28 +273,25 @@ void NetworkSelectionWindow::new_network_mode()
 
 void NetworkSelectionWindow::fuck_tho(int n)
 {
-    // A command pipe that cannot be opened must not end the program: report
-    // it and offer the network list again.
-    try {
-        switch_to_network(networks[static_cast<std::size_t>(n)]);
-    } catch (const std::runtime_error& error) {
-        std::cerr << "Le démarrage du réseau a échoué : " << error.what() << std::endl;
-        remove_layouts(nullptr);
-        main_mode();
-    }
+    switch_to_network(networks[static_cast<std::size_t>(n)]);
 }
 
-#ifdef KESTROVA_WINDOWS_BUILD
 void NetworkSelectionWindow::stop_network()
 {
+    if (BusyWork::busy(this))
+        return;
     remove_layouts(nullptr);
     loading_mode();
-    paint_now();
-    server.stop();
-    remove_layouts(nullptr);
-    main_mode();
+    auto stopped = std::make_shared<bool>(false);
+    BusyWork::run(
+        this, [this, stopped] { *stopped = server.stop(); },
+        [this, stopped](const std::string& failure) {
+            if (!failure.empty())
+                std::cerr << "L'arrêt du serveur a échoué : " << failure << std::endl;
+            back_to_main(!failure.empty() ? "L'arrêt du serveur a échoué : " + failure
+                                          : *stopped ? std::string() : server.told());
+        });
 }
-#endif
 
 void NetworkSelectionWindow::testBtn()
 {

@@ -32,15 +32,17 @@ public:
 
 private slots:
     void fuck_tho(int n);
-#ifdef KESTROVA_WINDOWS_BUILD
     void stop_network();
-#endif
     void testBtn();
 
 private:
     void free_networks();
-    // Shows the screen just built before the window blocks in a long task.
-    void paint_now();
+    // The main screen again, telling what went wrong ("" for nothing).
+    void back_to_main(const std::string& failure);
+
+    // The last failure of a launch or stop, shown under the network list
+    // until a launch or stop succeeds.
+    QString failure_text;
 
     // What answers on port 8000, and the server this window started: in the
     // Windows build it stops that server when the window goes.

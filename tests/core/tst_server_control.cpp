@@ -261,6 +261,8 @@ void TestServerControl::who_answers_data()
     QTest::newRow("a stream") << QByteArray("HTTP/1.1 200 OK\r\n\r\n") + QByteArray(4000, 'x') << "" << false;
     QTest::newRow("terminal controls") << QByteArray("HTTP/1.1 200 OK\r\n\r\n\x1b[2J\x1b]0;pwned\x07evil") << ""
                                        << false;
+    QTest::newRow("C1 controls") << QByteArray("HTTP/1.1 200 OK\r\n\r\nevil\xc2\x9b" "2J") << "" << false;
+    QTest::newRow("its registry name") << QByteArray("HTTP/1.1 200 OK\r\n\r\nR\xc3\xa9seau  Hub") << "Réseau Hub" << true;
     QTest::newRow("not HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << "" << false;
     QTest::newRow("nothing") << QByteArray() << "" << false;
 }
@@ -276,7 +278,7 @@ void TestServerControl::who_answers()
     kt::write_file("premier/settings.py", "");
     const std::string said = hub_name_of(parse_hub_answer(raw.toStdString()));
     QCOMPARE(QString::fromStdString(said), name);
-    QCOMPARE(is_package_of(Network("Hub", "hub", ""), said), ours);
+    QCOMPARE(is_name_of(Network("Réseau\tHub", "hub", ""), said), ours);
 }
 
 QTEST_GUILESS_MAIN(TestServerControl)

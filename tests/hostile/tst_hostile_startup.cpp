@@ -9,6 +9,7 @@
 #ifdef KESTROVA_WINDOWS_BUILD
 #include "network.h"
 #include "networkselectionwindow.h"
+#include "press.h"
 #include "../core/tst_win_support.h"
 #endif
 
@@ -300,6 +301,7 @@ void TestHostileStartup::registry_changes_between_two_main_screens()
         kt::write_file("networks.data", change);
     // The panel's stop goes back to a main screen made from the registry as it is now.
     QVERIFY(QMetaObject::invokeMethod(&window, "stop_network"));
+    QTRY_VERIFY(!BusyWork::busy(&window));
 
     QStringList texts;
     for (QPushButton* button : kt::network_buttons(window))
@@ -324,7 +326,7 @@ void TestHostileStartup::registry_changes_between_two_main_screens()
     kt::write_file(manage, kt::read_file(manage)
                                + "from http.server import BaseHTTPRequestHandler, HTTPServer\n"
                                  "HTTPServer(('127.0.0.1', 8000), BaseHTTPRequestHandler).serve_forever()\n");
-    QTest::mouseClick(kt::network_buttons(window).first(), Qt::LeftButton);
+    kt::press(kt::network_buttons(window).first());
     QTRY_COMPARE(QString::fromUtf8(kt::read_file("record")), QDir(dir->file(first_folder)).canonicalPath() + "|runserver\n");
     QCOMPARE(window.windowTitle(), QString("Kestrova : Les Lumieres de Tavoule"));
 }

@@ -7,6 +7,7 @@
 #include "widget_lookup.h"
 #include "network.h"
 #include "networkselectionwindow.h"
+#include "press.h"
 #include "real_terminal.h"
 #include "recording_browser.h"
 #include "test_support.h"
@@ -109,7 +110,7 @@ void stop_the_server(NetworkSelectionWindow& window)
 {
     QPushButton* stop = stop_button(window);
     QVERIFY(stop);
-    QTest::mouseClick(stop, Qt::LeftButton);
+    kt::press(stop);
     QTRY_VERIFY(!kw::server_port_answers());
     // Whatever the start left (keepers, the server's interpreter) has ended.
     QTRY_VERIFY2(kw::descendants().isEmpty(), qPrintable(kw::describe(kw::descendants())));
@@ -202,7 +203,7 @@ void TestHygiene::twenty_launches_and_stops_leave_no_zombie_and_no_descriptor()
     for (int launch = 0; launch <= launches; ++launch) {
         const QList<QPushButton*> buttons = kt::network_buttons(window);
         QCOMPARE(buttons.size(), 1);
-        QTest::mouseClick(buttons.first(), Qt::LeftButton);
+        kt::press(buttons.first());
         QVERIFY2(shows_the_panel(window), err.text().c_str());
         stop_the_server(window);
         if (QTest::currentTestFailed())
@@ -240,7 +241,7 @@ void TestHygiene::browser_openings_leave_no_zombie_and_idle_costs_nothing()
     NetworkSelectionWindow window(nullptr);
     // The launch runs the interpreter and opens the browser once, then twice
     // more while the server runs.
-    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+    kt::press(kt::network_buttons(window).value(0));
     QVERIFY2(shows_the_panel(window), err.text().c_str());
     const QString page = "http://127.0.0.1:8000";
     for (int opening = 0; opening < 2; ++opening)

@@ -4,6 +4,7 @@
 #include "linux_screens.h"
 #include "loopback_hubs.h"
 #include "networkselectionwindow.h"
+#include "press.h"
 #include "real_terminal.h"
 #include "recording_browser.h"
 #include "test_support.h"
@@ -42,9 +43,11 @@ class TestTerminalLaunch : public QObject
 private slots:
     void initTestCase();
     void second_hub_answers_and_the_browser_is_asked_before_the_panel();
-    void hub_whose_django_fails_keeps_the_loading_screen();
+    void hub_whose_django_fails_is_told_on_the_main_screen();
     void a_port_held_by_another_starts_nothing_and_its_own_hub_opens();
     void a_hub_answering_another_name_after_the_start_fails();
+    void a_copy_of_a_running_project_is_not_already_running();
+    void stop_ends_the_server_and_its_terminal_and_nothing_else();
 
 private:
     std::unique_ptr<kt::IdleTerminal> idle;
@@ -76,7 +79,7 @@ void TestTerminalLaunch::second_hub_answers_and_the_browser_is_asked_before_the_
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     kt::Browser browser(&window);
     kt::LoadingScreenPaints paints;
-    QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
+    kt::press(kt::network_buttons(window).value(1));
     // The loading screen is gone by now: it was painted while the server started.
     QVERIFY(paints.count > 0);
     const QByteArray head = kt::http("HEAD", "http://127.0.0.2:8000/");
@@ -92,7 +95,7 @@ void TestTerminalLaunch::second_hub_answers_and_the_browser_is_asked_before_the_
     QCOMPARE(err.text(), std::string());
 }
 
-void TestTerminalLaunch::hub_whose_django_fails_keeps_the_loading_screen()
+void TestTerminalLaunch::hub_whose_django_fails_is_told_on_the_main_screen()
 {
     kt::WorkDir dir;
     const QString project = kt::provision_hub(dir.path(), "casse");
@@ -110,13 +113,12 @@ void TestTerminalLaunch::hub_whose_django_fails_keeps_the_loading_screen()
     NetworkSelectionWindow window(nullptr);
     window.show();
     kt::Browser browser(&window);
-    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+    kt::press(kt::network_buttons(window).value(0));
     stop_what_the_terminal_runs();
 
-    kt::check_loading_screen(window);
-    QCOMPARE(window.windowTitle(), QString("Accueil Kestrova"));
     QVERIFY(browser.urls.isEmpty());
     const QString said = QString::fromStdString(err.text());
+    QCOMPARE(kt::failure_shown(window) + "\n", said);
     QVERIFY2(said.contains("Casse") && said.contains("ne répond pas"), qPrintable(said));
 }
 
@@ -139,15 +141,16 @@ void TestTerminalLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_o
         NetworkSelectionWindow window(nullptr);
         window.show();
         kt::Browser browser(&window);
-        QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
+        kt::press(kt::network_buttons(window).value(1));
         QCOMPARE(kt::network_buttons(window).size(), 2);
         QVERIFY(browser.urls.isEmpty());
         const QString said = QString::fromStdString(err.text());
         QVERIFY2(said.contains(QString::fromUtf8("Le port 8000 est déjà pris par le serveur du réseau « premier »"))
                      && said.contains(QString::fromUtf8("« Second » n'est pas démarré")),
                  qPrintable(said));
+        QCOMPARE(kt::failure_shown(window) + "\n", said);
 
-        QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+        kt::press(kt::network_buttons(window).value(0));
         QCOMPARE(browser.urls, QStringList {"http://127.0.0.2:8000"});
         kt::check_running_server_panel(window);
         QCOMPARE(QString::fromStdString(err.text()), said);
@@ -167,7 +170,7 @@ void TestTerminalLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_o
     kt::Browser browser(&window);
     QElapsedTimer timer;
     timer.start();
-    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+    kt::press(kt::network_buttons(window).value(0));
     QVERIFY2(timer.elapsed() < 5000, "the ask of a silent program was not bounded");
     QCOMPARE(kt::network_buttons(window).size(), 2);
     QVERIFY(browser.urls.isEmpty());
@@ -196,15 +199,67 @@ void TestTerminalLaunch::a_hub_answering_another_name_after_the_start_fails()
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
     kt::Browser browser(&window);
-    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+    kt::press(kt::network_buttons(window).value(0));
     stop_what_the_terminal_runs();
 
-    kt::check_loading_screen(window);
+    QCOMPARE(kt::failure_shown(window) + "\n", QString::fromStdString(err.text()));
     QVERIFY(browser.urls.isEmpty());
     const QString said = QString::fromStdString(err.text());
     QVERIFY2(said.contains(QString::fromUtf8("pris par le serveur du réseau « intrus », et non par celui de « Second » "
                                              ": le démarrage a échoué")),
              qPrintable(said));
+}
+
+void TestTerminalLaunch::a_copy_of_a_running_project_is_not_already_running()
+{
+    kt::WorkDir dir;
+    QVERIFY(QDir().mkdir("archives") && !kt::provision_hub(dir.path() + "/archives", "quartier").isEmpty());
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.prefer_system_python();
+    kt::write_file("networks.data", "Quartier|quartier|\nCopie|archives/quartier|\n");
+    const auto original = kt::HubServer::django(dir.path(), host, "quartier");
+    QVERIFY(original->running());
+    kt::StreamCapture err(std::cerr);
+    NetworkSelectionWindow window(nullptr);
+    kt::Browser browser(&window);
+    kt::press(kt::network_buttons(window).value(1));
+    QVERIFY(browser.urls.isEmpty());
+    QVERIFY(kt::failure_shown(window).startsWith(QString::fromUtf8("Le port 8000 est déjà pris par le serveur du réseau « quartier » : « Copie »")));
+    kt::press(kt::network_buttons(window).value(0));
+    kt::check_running_server_panel(window);
+    // Its server shares this suite's process group: the stop signals it alone.
+    kt::press(window.findChildren<QPushButton*>().value(1));
+    QCOMPARE(kt::failure_shown(window), QString());
+    QVERIFY(!kt::wait_for_port(host, 8000, 200));
+}
+
+void TestTerminalLaunch::stop_ends_the_server_and_its_terminal_and_nothing_else()
+{
+    kt::WorkDir dir;
+    const QString project = kt::provision_hub(dir.path(), "second");
+    QVERIFY(!project.isEmpty());
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.prefer_system_python();
+    kt::write_file("networks.data", "Second|second|\n");
+    // The keeper's own program in the same folder: no server of the network.
+    QProcess bystander;
+    bystander.setWorkingDirectory(project);
+    bystander.start("sleep", {"600"});
+    QVERIFY(bystander.waitForStarted());
+    kt::StreamCapture err(std::cerr);
+    NetworkSelectionWindow window(nullptr);
+    kt::Browser browser(&window);
+    kt::press(kt::network_buttons(window).value(0));
+    kt::check_running_server_panel(window);
+    kt::press(window.findChildren<QPushButton*>().value(1));
+    const bool closed = QTest::qWaitFor([] { return kt::marked_processes(mark).isEmpty(); }, 5000);
+    stop_what_the_terminal_runs();
+    QVERIFY2(closed, "the server's terminal stayed open");
+    QCOMPARE(kt::network_buttons(window).size(), 1);
+    QCOMPARE(QString::fromStdString(err.text()), QString());
+    QCOMPARE(bystander.state(), QProcess::Running);
 }
 
 QTEST_MAIN(TestTerminalLaunch)

@@ -4,6 +4,7 @@
 #include "loopback_hubs.h"
 #include "network.h"
 #include "networkselectionwindow.h"
+#include "press.h"
 #include "recording_browser.h"
 #include "test_support.h"
 #include "widget_lookup.h"
@@ -48,14 +49,6 @@ void check_panel(NetworkSelectionWindow& window)
     QCOMPARE(stop_button(window)->text(), QString("Arreter le Serveur"));
 }
 
-void check_loading_screen(NetworkSelectionWindow& window)
-{
-    QLayout* loading = window.layout();
-    QVERIFY(qobject_cast<QHBoxLayout*>(loading));
-    QCOMPARE(loading->count(), 2);
-    QCOMPARE(item_as<QLabel>(loading, 0)->movie()->fileName(), QString("img/loading.gif"));
-}
-
 QList<pid_t> server_processes()
 {
     QList<pid_t> servers;
@@ -90,10 +83,11 @@ private slots:
     void launch_shows_the_panel_and_stop_returns_to_the_registry();
     void destroying_the_window_stops_the_server_it_started();
     void closing_a_window_that_started_nothing_ends_nothing();
-    void a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop_data();
-    void a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop();
+    void a_start_that_never_answers_is_told_and_leaves_nothing_to_stop_data();
+    void a_start_that_never_answers_is_told_and_leaves_nothing_to_stop();
     void a_port_held_by_another_starts_nothing_and_its_own_hub_opens();
     void a_stop_whose_server_keeps_the_port_says_so();
+    void a_click_during_the_launch_stops_nothing();
 
 private:
     std::unique_ptr<kt::WorkDir> dir;
@@ -147,7 +141,7 @@ void TestWinLaunch::launch_shows_the_panel_and_stop_returns_to_the_registry()
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
     kt::Browser browser(&window);
-    QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
+    kt::press(kt::network_buttons(window).value(1));
 
     QCOMPARE(browser.urls, QStringList {"http://127.0.0.1:8000"});
     QCOMPARE(browser.screens, QList<QLayout*> {nullptr});
@@ -162,7 +156,7 @@ void TestWinLaunch::launch_shows_the_panel_and_stop_returns_to_the_registry()
 
     kt::write_file("networks.data", "Autre|ailleurs|\nLumieres|" + path.toUtf8() + "|\nTroisieme|x|\n");
     const std::size_t printed = out.text().size();
-    QTest::mouseClick(stop_button(window), Qt::LeftButton);
+    kt::press(stop_button(window));
 
     // The listing names the last python started: the server that listens.
     const QString stop_trace = QString::fromStdString(out.text().substr(printed));
@@ -191,7 +185,7 @@ void TestWinLaunch::destroying_the_window_stops_the_server_it_started()
     {
         NetworkSelectionWindow window(nullptr);
         kt::Browser browser(&window);
-        QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+        kt::press(kt::network_buttons(window).value(0));
         check_panel(window);
         servers = server_processes();
         QVERIFY(!servers.isEmpty());
@@ -224,7 +218,7 @@ void TestWinLaunch::closing_a_window_that_started_nothing_ends_nothing()
     QCOMPARE(kw::descendants().size(), 1);
 }
 
-void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop_data()
+void TestWinLaunch::a_start_that_never_answers_is_told_and_leaves_nothing_to_stop_data()
 {
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QString>("refusal");
@@ -232,7 +226,7 @@ void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_noth
     QTest::newRow("refused path") << QByteArray("cas\"se") << QString::fromUtf8("Chemin refusé : ");
 }
 
-void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_nothing_to_stop()
+void TestWinLaunch::a_start_that_never_answers_is_told_and_leaves_nothing_to_stop()
 {
     QFETCH(QByteArray, path);
     QFETCH(QString, refusal);
@@ -245,12 +239,12 @@ void TestWinLaunch::a_start_that_never_answers_keeps_the_loading_screen_and_noth
     {
         NetworkSelectionWindow window(nullptr);
         kt::Browser browser(&window);
-        QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
-        check_loading_screen(window);
+        kt::press(kt::network_buttons(window).value(0));
+        QCOMPARE(kt::failure_shown(window), QString::fromUtf8("Le serveur du réseau « Casse » ne répond pas sur le port 8000 : le démarrage a échoué."));
         QVERIFY(browser.urls.isEmpty());
     }
     // Closing the window ran no listing: nothing of this window ever answered.
-    QCOMPARE(out.text(), std::string("Casse|" + path.toStdString() + "|\n1\n1111111111"));
+    QCOMPARE(out.text(), "Casse|" + path.toStdString() + "|\n1\n1111111111Casse|" + path.toStdString() + "|\n1\n");
     QVERIFY(!QFile::exists("server_pid.tmp"));
     QVERIFY(outsider.running());
     const QString said = QString::fromStdString(err.text());
@@ -272,7 +266,7 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
         {
             NetworkSelectionWindow window(nullptr);
             kt::Browser browser(&window);
-            QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
+            kt::press(kt::network_buttons(window).value(1));
             QCOMPARE(network_button_texts(window), QStringList({"Premier", "Second"}));
             QVERIFY(browser.urls.isEmpty());
             const QString said = QString::fromStdString(err.text());
@@ -280,7 +274,7 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
                          && said.contains(QString::fromUtf8("« Second » n'est pas démarré")),
                      qPrintable(said));
 
-            QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+            kt::press(kt::network_buttons(window).value(0));
             QCOMPARE(browser.urls, QStringList {"http://127.0.0.1:8000"});
             check_panel(window);
             QCOMPARE(QString::fromStdString(err.text()), said);
@@ -300,7 +294,7 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
     QVERIFY(other.listening());
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
-    QTest::mouseClick(kt::network_buttons(window).value(1), Qt::LeftButton);
+    kt::press(kt::network_buttons(window).value(1));
     QCOMPARE(network_button_texts(window), QStringList({"Premier", "Second"}));
     QVERIFY2(QString::fromStdString(err.text())
                  .contains(QString::fromUtf8("pris par un autre programme, qui n'est pas un réseau Kestrova")),
@@ -324,14 +318,37 @@ void TestWinLaunch::a_stop_whose_server_keeps_the_port_says_so()
     kt::StreamCapture err(std::cerr);
     NetworkSelectionWindow window(nullptr);
     kt::Browser browser(&window);
-    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+    kt::press(kt::network_buttons(window).value(0));
     check_panel(window);
     QCOMPARE(QString::fromStdString(err.text()), QString());
-    QTest::mouseClick(stop_button(window), Qt::LeftButton);
+    kt::press(stop_button(window));
 
     QCOMPARE(QString::fromStdString(err.text()),
              QString::fromUtf8("Le port 8000 répond encore après l'arrêt du serveur : un serveur y tourne toujours.\n"));
     QCOMPARE(network_button_texts(window), QStringList {"Tenace"});
+    QCOMPARE(kt::failure_shown(window) + "\n", QString::fromStdString(err.text()));
+}
+
+void TestWinLaunch::a_click_during_the_launch_stops_nothing()
+{
+    QVERIFY(!kt::provision_hub(dir->path(), "lumieres").isEmpty());
+    kt::write_file("networks.data", "Lumieres|lumieres|\n");
+    NetworkSelectionWindow window(nullptr);
+    kt::Browser browser(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // A second click, made during the launch where the panel shows "Arreter le Serveur".
+    NetworkSelectionWindow panel(nullptr);
+    panel.clean_screen();
+    panel.network_started_mode(nullptr);
+    panel.show();
+    const QPoint at = stop_button(panel)->mapTo(&panel, stop_button(panel)->rect().center());
+    // Queued as the window system queues it: handled once the event loop runs.
+    QTimer::singleShot(100, &window, [&] { QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at); });
+    QTest::mouseClick(kt::network_buttons(window).value(0), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!BusyWork::busy(&window), 60000);
+    check_panel(window);
+    QVERIFY(kw::server_port_answers());
 }
 
 QTEST_MAIN(TestWinLaunch)

@@ -3,12 +3,15 @@
 #include "recording_browser.h"
 #include "test_support.h"
 #include "whole_program.h"
+#include "busy_work.h"
 #include "../core/tst_win_support.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
+#include <csignal>
 #include <iostream>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +53,7 @@ struct Seen
 };
 Seen seen;
 bool press_first_network = false;
+int ending_signal = 0;
 
 void on_shown(QWidget& window)
 {
@@ -63,10 +67,14 @@ void on_shown(QWidget& window)
         kt::Browser browser;
         if (button)
             button->click();
+        (void)QTest::qWaitFor([&window] { return !BusyWork::busy(&window); }, 60000);
         seen.panel = window.windowTitle() == "Kestrova : Les Lumieres de Tavoule";
         seen.urls = browser.urls;
     }
-    QTimer::singleShot(0, &window, &QWidget::close);
+    if (ending_signal)
+        ::kill(::getpid(), ending_signal);
+    else
+        QTimer::singleShot(0, &window, &QWidget::close);
 }
 
 int run_program()
@@ -84,6 +92,7 @@ private slots:
     void init();
     void cleanup();
     void icons_and_flags_and_a_quiet_exit();
+    void leaving_the_program_stops_the_server_it_started_data();
     void leaving_the_program_stops_the_server_it_started();
 
 private:
@@ -98,6 +107,7 @@ void TestWinStartup::init()
     input->close();
     seen = Seen();
     press_first_network = false;
+    ending_signal = 0;
 }
 
 void TestWinStartup::cleanup()
@@ -134,8 +144,19 @@ void TestWinStartup::icons_and_flags_and_a_quiet_exit()
     QCOMPARE(kw::descendants().size(), 1);
 }
 
+void TestWinStartup::leaving_the_program_stops_the_server_it_started_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("closing the window") << 0;
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP (logout)") << int(SIGHUP);
+}
+
 void TestWinStartup::leaving_the_program_stops_the_server_it_started()
 {
+    QFETCH(int, signal);
+    ending_signal = signal;
     QVERIFY2(!kw::server_port_answers(), "something already listens on 127.0.0.1:8000");
     QVERIFY(!kt::provision_hub(dir->path(), "lumieres").isEmpty());
     kt::write_file("networks.data", "Lumieres|lumieres|\n");
