@@ -103,6 +103,7 @@ void TestWinCommands::arguments_for_execlp_data()
     QTest::newRow("backslashes not before a quote") << "a\\b c" << "\"a\\b c\"";
     QTest::newRow("backslash at the end") << "a b\\" << "\"a b\\\\\"";
     QTest::newRow("empty") << "" << "\"\"";
+    QTest::newRow("tab") << "a\tb" << "\"a\tb\"";
 }
 
 void TestWinCommands::arguments_for_execlp()
