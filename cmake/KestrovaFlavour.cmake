@@ -2,7 +2,8 @@
 # a tiny main. FLAVOUR is "linux" or "win-a", "win-b", "win-c".
 set(KESTROVA_CORE_COMMON
   src/core/network.cpp src/core/hub_utilities.cpp src/core/djangomanager.cpp
-  src/core/server_commands.cpp src/core/server_control.cpp src/core/hub_provisioning.cpp)
+  src/core/server_commands.cpp src/core/server_control.cpp src/core/hub_provisioning.cpp
+  src/core/network_maker.cpp)
 set(KESTROVA_CORE_POSIX
   src/core/server_control_posix.cpp src/core/terminal_posix.cpp src/core/hub_discovery.cpp)
 # The Windows build's server control. On a host without Windows the C runtime
@@ -89,6 +90,12 @@ function(kestrova_add_flavour FLAVOUR)
     add_executable(kestrova-client src/app/client_main.cpp)
     target_link_libraries(kestrova-client PRIVATE kestrova_app_${id})
     install(TARGETS kestrova-client RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # The launcher's small command: makes the first start's demo with the
+    # same code as the new network form.
+    add_executable(kestrova-nouveau-reseau src/app/new_network_main.cpp)
+    set_target_properties(kestrova-nouveau-reseau PROPERTIES AUTOMOC OFF AUTOUIC OFF)
+    target_link_libraries(kestrova-nouveau-reseau PRIVATE ${core})
+    install(TARGETS kestrova-nouveau-reseau RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   else()
     # On a host without Windows they are test products, installed only on
     # request: cmake --install <build> --component windows-builds.
