@@ -28,7 +28,8 @@ else()
 endif()
 set(KESTROVA_UI_SOURCES
   src/ui/networkselectionwindow.cpp src/ui/screen_parts.cpp src/ui/clientwindow.cpp
-  src/ui/setupwindow.cpp src/ui/busy_work.cpp)
+  src/ui/setupwindow.cpp src/ui/busy_work.cpp
+  src/ui/new_network_form.cpp)
 
 function(kestrova_add_flavour FLAVOUR)
   string(REPLACE "-" "_" id "${FLAVOUR}")
@@ -95,7 +96,8 @@ function(kestrova_add_flavour FLAVOUR)
     add_executable(kestrova-nouveau-reseau src/app/new_network_main.cpp)
     set_target_properties(kestrova-nouveau-reseau PROPERTIES AUTOMOC OFF AUTOUIC OFF)
     target_link_libraries(kestrova-nouveau-reseau PRIVATE ${core})
-    install(TARGETS kestrova-nouveau-reseau RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # Run by the launcher only: not on PATH.
+    install(TARGETS kestrova-nouveau-reseau RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/kestrova)
   else()
     # On a host without Windows they are test products, installed only on
     # request: cmake --install <build> --component windows-builds.

@@ -37,7 +37,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifdef _WIN32
 constexpr const char* lock_file_name = ".kestrova-nouveau-reseau.lock";
+#endif
 constexpr const char* template_files[] = {"settings.py", "urls.py"};
 constexpr const char* template_folders[] = {"hubs", "ressources", "templates", "static"};
 
@@ -57,7 +59,8 @@ public:
             ::Sleep(50);
         }
 #else
-        fd = ::open(lock_file_name, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        // The folder itself is locked: no lock file is left behind in it.
+        fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0)
             while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
             }

@@ -98,6 +98,9 @@ std::string hub_name_of(const HubAnswer& answer)
 
 bool is_package_of(const Network& network, const std::string& name)
 {
+    // A hub made by the form says the name it is registered under.
+    if (!name.empty() && name == network.name)
+        return true;
     // A package name is a Python identifier: it never climbs out of the
     // project folder nor names a drive.
     if (name.empty() || name.find_first_of(std::string("/\\:.\0", 5)) != std::string::npos)

@@ -39,6 +39,8 @@ private slots:
 
 private:
     void free_networks();
+    // The new network form's save: the hub is made off the GUI thread.
+    void save_new_network();
     // Shows the screen just built before the window blocks in a long task.
     void paint_now();
 

@@ -1,0 +1,109 @@
+"""A new network from the window, end to end: the real program under Xvfb,
+the label taken with the keyboard, the form filled and saved; the new button
+starts the new hub in the real gnome-terminal, and its administrator logs in
+at /admin/ from the server's own address while another loopback address gets
+404. Loopback only.
+
+usage: e2e_new_network.py PATH/TO/kestrova-linux
+"""
+import http.client
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import urllib.parse
+
+import e2e_support as e2e
+from e2e_linux_launch import TITLE_MAIN, Session
+
+NAME = "Atelier du Port"
+PSEUDONYM = "gardienne"
+PASSWORD = "Vague-Salee-Quai-42"
+
+
+def ask(source, method, path, body=None, cookies=""):
+    """One request to the hub from the loopback address `source`."""
+    connection = http.client.HTTPConnection(e2e.HOST, 8000, timeout=10, source_address=(source, 0))
+    headers = {"Cookie": cookies, "Referer": f"http://{e2e.HOST}:8000{path}"}
+    if body is not None:
+        headers["Content-Type"] = "application/x-www-form-urlencoded"
+    connection.request(method, path, body=body, headers=headers)
+    answer = connection.getresponse()
+    result = answer.status, answer.getheader("Location", ""), answer.msg.get_all("Set-Cookie") or [], answer.read()
+    connection.close()
+    return result
+
+
+def log_in(source):
+    """The status of the admin's log-in page, and whether the log-in reached the admin."""
+    status, _, set_cookies, page = ask(source, "GET", "/admin/login/?next=/admin/")
+    if status != 200:
+        return status, False
+    cookies = "; ".join(cookie.split(";")[0] for cookie in set_cookies)
+    token = re.search(rb'name="csrfmiddlewaretoken" value="([^"]+)"', page).group(1).decode()
+    form = urllib.parse.urlencode({"csrfmiddlewaretoken": token, "username": PSEUDONYM,
+                                   "password": PASSWORD, "next": "/admin/"})
+    status, location, set_cookies, _ = ask(source, "POST", "/admin/login/?next=/admin/", form, cookies)
+    cookies += "; " + "; ".join(cookie.split(";")[0] for cookie in set_cookies)
+    if status != 302 or location != "/admin/":
+        return status, False
+    status, _, _, page = ask(source, "GET", "/admin/", cookies=cookies)
+    return status, status == 200 and PSEUDONYM.encode() in page.lower()
+
+
+def main():
+    checks = e2e.Checks()
+    display = e2e.Display()
+    root = e2e.new_root("kestrova-e2e-new-")
+    session = None
+    try:
+        e2e.stage_workdir(root, [("Premier réseau", "premier")])
+        session = Session(root, display)
+        window = e2e.window_id(session.env, TITLE_MAIN)
+        # Focus starts on the network button; the label comes next.
+        session.press_button(window, 1)
+        time.sleep(1)
+        e2e.xdotool(session.env, "type", "--delay", "20", NAME)
+        for text in ("atelier", PSEUDONYM, PASSWORD, PASSWORD):
+            e2e.xdotool(session.env, "key", "Tab")
+            e2e.xdotool(session.env, "type", "--delay", "20", text)
+        e2e.xdotool(session.env, "key", "Return")
+        registry = os.path.join(root, "networks.data")
+        line = "Premier réseau|premier|\n" + NAME + "|atelier|\n"
+        saved = e2e.wait_until(lambda: open(registry, encoding="utf-8").read() == line, 60)
+        checks.check(saved, "Enter in the last field saves: the registry gains the new line",
+                     open(registry, encoding="utf-8").read())
+        listed = e2e.wait_until(lambda: session.text("out.log").endswith(line.split("\n")[1] + "\n1\n2\n"), 10)
+        checks.check(listed, "the main screen comes back with the new button last", session.text("out.log"))
+
+        session.press_button(window, 1)
+        up = e2e.wait_until(lambda: e2e.port_open(e2e.HOST, 8000), 40)
+        checks.check(up, "the new button starts the new hub on 127.0.0.2:8000")
+        session.remember()
+        status, _, body = e2e.http("GET", "http://127.0.0.2:8000/_infos/kl/")
+        checks.check(body.decode() == NAME, "the hub says the name typed in the form", (status, body))
+        status, logged_in = log_in(e2e.HOST)
+        checks.check(logged_in, "the administrator logs in at /admin/ from the server's own address", status)
+        status, _ = log_in("127.0.0.3")
+        checks.check(status == 404, "from another loopback address /admin/ is not found", status)
+
+        seen = []
+        for folder, _, files in os.walk(root):
+            for name in files:
+                with open(os.path.join(folder, name), "rb") as handle:
+                    if PASSWORD.encode() in handle.read():
+                        seen.append(name)
+        checks.check(not seen, "the password is in no file and no trace of the run", seen)
+    finally:
+        ended = session.close() if session else True
+        display.close()
+        shutil.rmtree(root, ignore_errors=True)
+    checks.check(ended, "every process of the run is stopped, by id")
+    checks.check(not e2e.port_open(e2e.HOST, 8000), "port 8000 is free again")
+    return checks.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
