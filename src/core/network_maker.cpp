@@ -510,7 +510,7 @@ std::string build_hub(const NewNetwork& network)
     if (network.with_administrator) {
         // The hub's settings take the database and the admin when its file
         // is there, or while the hub is being made.
-        step = run_in(project, {python_program, "manage.py", "migrate", "--noinput"}, std::string(),
+        step = run_in(project, {python_program, "manage.py", "migrate", "--noinput", "--verbosity", "0"}, std::string(),
                       {"KESTROVA_HUB_MAKING=1"});
         if (!step.ok)
             return failed("la base de données n'a pas pu être créée : " + last_line(step.output));

@@ -158,6 +158,14 @@ private slots:
         QFETCH(QStringList, values);
         QFETCH(QByteArray, django_admin);
         QFETCH(QString, said);
+#ifdef KESTROVA_WINDOWS_BUILD
+        // There the interpreter runs Django's own judgement during the save,
+        // and its reason reaches the console: the form names the step.
+        if (QStringList({"path a Python module", "password too common", "password all digits",
+                         "django-admin fails halfway", "django-admin missing"})
+                .contains(QTest::currentDataTag()))
+            said = "a échoué";
+#endif
         if (django_admin == "missing") {
             // A PATH with python3 but no django-admin.
             stand_ins->link_system_tool("python3");
