@@ -301,47 +301,6 @@ Registry read_registry()
     return registry;
 }
 
-// Django's own judgement, where Python can run it here: the project name as
-// django-admin judges it, the user name and the default password rules.
-// Fields arrive on standard input, separated by NUL bytes.
-const char* const django_checks = R"(
-import sys
-path, pseudonym, password = sys.stdin.buffer.read().decode("utf-8", "surrogateescape").split("\0")[:3]
-import django
-from django.conf import settings
-settings.configure(INSTALLED_APPS=["django.contrib.auth", "django.contrib.contenttypes"],
-                   USE_I18N=True, LANGUAGE_CODE="fr", AUTH_PASSWORD_VALIDATORS=[
-    {"NAME": "django.contrib.auth.password_validation." + name} for name in (
-        "UserAttributeSimilarityValidator", "MinimumLengthValidator",
-        "CommonPasswordValidator", "NumericPasswordValidator")])
-django.setup()
-from django.utils import translation
-translation.activate("fr")
-from django.core.exceptions import ValidationError
-from django.core.management.base import CommandError
-from django.core.management.commands.startproject import Command
-from django.contrib.auth.models import User
-from django.contrib.auth.password_validation import validate_password
-command = Command()
-command.app_or_project, command.a_or_an = "project", "a"
-try:
-    command.validate_name(path)
-except CommandError as error:
-    print("Chemin d'accès refusé par django-admin : %s" % error)
-    sys.exit(3)
-if pseudonym or password:
-    user = User(username=pseudonym)
-    try:
-        user._meta.get_field("username").run_validators(pseudonym)
-    except ValidationError as error:
-        print("Pseudo refusé : %s" % " ".join(error.messages))
-        sys.exit(3)
-    try:
-        validate_password(password, user)
-    except ValidationError as error:
-        print("Mot de passe refusé : %s" % " ".join(error.messages))
-        sys.exit(3)
-)";
 
 std::string refusal_under_lock(const NewNetwork& network, const Registry& registry, bool check_registry)
 {
@@ -379,21 +338,6 @@ std::string refusal_under_lock(const NewNetwork& network, const Registry& regist
         if (network.password != network.confirmation)
             return "La confirmation ne correspond pas au mot de passe.";
     }
-#ifndef KESTROVA_WINDOWS_BUILD
-    std::string input = path + '\0';
-    if (network.with_administrator)
-        input += network.pseudonym + '\0' + network.password + '\0';
-    else
-        input += std::string(2, '\0');
-    const Outcome checked = run_in(".", {python_program, "-c", django_checks}, input);
-    if (!checked.ok) {
-        const std::string said = last_line(checked.output);
-        if (said.rfind("Chemin", 0) == 0 || said.rfind("Pseudo", 0) == 0 || said.rfind("Mot de passe", 0) == 0)
-            return said;
-        return std::string("Django ne peut pas être lancé pour vérifier le formulaire (") + python_program + ") : "
-            + said;
-    }
-#endif
     return std::string();
 }
 
@@ -482,53 +426,70 @@ bool append_to_registry(const Registry& registry, const std::string& name, const
     return false;
 }
 
-// Builds the project in a temporary folder and renames it to `path`. The
-// caller holds the lock and has checked. "" or the reason.
-std::string build_hub(const NewNetwork& network)
+struct Built
+{
+    // Django refused a field: `reason` is the refusal itself.
+    bool refused = false;
+    std::string reason;
+};
+
+// Builds the project in a temporary folder and renames it to `path`. Django
+// judges what only it knows (a package name that Python already uses, the
+// pseudonym, the password rules) while the project is made there, where a
+// refusal leaves nothing behind. The caller holds the lock and has checked
+// the rest.
+Built build_hub(const NewNetwork& network)
 {
     const std::string& path = network.path;
     const std::string folder = new_temporary_folder();
     if (folder.empty())
-        return "impossible de créer un dossier temporaire dans le dossier de travail";
+        return {false, "impossible de créer un dossier temporaire dans le dossier de travail"};
     const std::string project = folder + "/" + path;
     const std::string package = project + "/" + path;
     std::string reason;
-    const auto failed = [&](const std::string& why) {
+    const auto failed = [&](const std::string& why, bool refused = false) {
         std::error_code error;
         fs::remove_all(folder, error);
-        return why;
+        return Built {refused, why};
     };
     std::cout.flush();
     std::cerr.flush();
     Outcome step = run_in(folder, {"django-admin", "startproject", path}, std::string());
-    if (!step.ok)
-        return failed("django-admin startproject a échoué : " + last_line(step.output));
+    if (!step.ok) {
+        const std::string said = last_line(step.output);
+        if (said.rfind("CommandError: ", 0) == 0)
+            return failed("django-admin refuse le chemin d'accès « " + path + " » : " + said.substr(14), true);
+        return failed("django-admin startproject a échoué : " + said);
+    }
     if (!copy_template(package, reason))
         return failed(reason);
     if (!write_whole(package + "/" + stored_name_file, network.name))
         return failed("le nom du réseau n'a pas pu être écrit dans le projet");
     if (network.with_administrator) {
         // The hub's settings take the database and the admin when its file
-        // is there, or while the hub is being made.
-        step = run_in(project, {python_program, "manage.py", "migrate", "--noinput", "--verbosity", "0"}, std::string(),
-                      {"KESTROVA_HUB_MAKING=1"});
-        if (!step.ok)
-            return failed("la base de données n'a pas pu être créée : " + last_line(step.output));
+        // is there, or while the hub is being made; the command migrates first.
 #ifdef KESTROVA_WINDOWS_BUILD
         step = run_in(project, {python_program, "manage.py", "kestrova_admin"}, std::string(),
-                      {"KESTROVA_ADMIN_PSEUDO=" + network.pseudonym, "KESTROVA_ADMIN_PASSWORD=" + network.password});
+                      {"KESTROVA_HUB_MAKING=1", "KESTROVA_ADMIN_PSEUDO=" + network.pseudonym,
+                       "KESTROVA_ADMIN_PASSWORD=" + network.password});
 #else
         step = run_in(project, {python_program, "manage.py", "kestrova_admin"},
-                      network.pseudonym + '\0' + network.password);
+                      network.pseudonym + '\0' + network.password, {"KESTROVA_HUB_MAKING=1"});
 #endif
-        if (!step.ok)
-            return failed("l'administrateur n'a pas pu être créé : " + last_line(step.output));
+        if (!step.ok) {
+            // The command's refusals of the fields are the keeper's to mend.
+            const std::string said = last_line(step.output);
+            for (const char* refusal : {"CommandError: Pseudo refusé", "CommandError: Mot de passe refusé"})
+                if (said.rfind(refusal, 0) == 0)
+                    return failed(said.substr(said.find(' ') + 1), true);
+            return failed("l'administrateur n'a pas pu être créé : " + said);
+        }
     }
     if (!rename_into_place(project, path))
         return failed("« " + path + " » n'a pas pu être mis en place dans le dossier de travail");
     std::error_code error;
     fs::remove_all(folder, error);
-    return std::string();
+    return {};
 }
 
 std::string failure_message(const NewNetwork& network, const std::string& reason)
@@ -553,9 +514,11 @@ std::string make_new_network(const NewNetwork& network)
     const std::string refusal = refusal_under_lock(network, registry, true);
     if (!refusal.empty())
         return refusal;
-    const std::string reason = build_hub(network);
-    if (!reason.empty())
-        return failure_message(network, reason);
+    const Built built = build_hub(network);
+    if (built.refused)
+        return built.reason;
+    if (!built.reason.empty())
+        return failure_message(network, built.reason);
     if (!append_to_registry(registry, network.name, network.path)) {
         // The folder is this call's own: the rename made it.
         std::error_code error;
@@ -589,9 +552,9 @@ std::string make_demo_network()
         const std::string refusal = refusal_under_lock(demo, registry, false);
         if (!refusal.empty())
             return refusal;
-        const std::string reason = build_hub(demo);
-        if (!reason.empty())
-            return failure_message(demo, reason);
+        const Built built = build_hub(demo);
+        if (!built.reason.empty())
+            return built.refused ? built.reason : failure_message(demo, built.reason);
     }
     if (!listed && !append_to_registry(registry, demo.name, demo.path))
         return failure_message(demo, "networks.data n'a pas pu être complété");

@@ -1,4 +1,4 @@
-"""Makes the hub's administrator when Kestrova makes the hub.
+"""Makes the hub's database and administrator when Kestrova makes the hub.
 
 The pseudonym and the password come on standard input, separated by a NUL
 byte (or, from the Windows build, in KESTROVA_ADMIN_PSEUDO and
@@ -11,6 +11,7 @@ import sys
 from django.contrib.auth import get_user_model
 from django.contrib.auth.password_validation import validate_password
 from django.core.exceptions import ValidationError
+from django.core.management import call_command
 from django.core.management.base import BaseCommand, CommandError
 from django.utils import translation
 
@@ -29,8 +30,13 @@ class Command(BaseCommand):
         users = get_user_model()
         user = users(username=pseudonym)
         try:
-            user.full_clean(exclude=["password"])
+            user.clean_fields(exclude=["password", "last_login"])
+        except ValidationError as error:
+            raise CommandError("Pseudo refusé : " + " ".join(error.messages))
+        try:
             validate_password(password, user)
         except ValidationError as error:
-            raise CommandError(" ".join(error.messages))
+            raise CommandError("Mot de passe refusé : " + " ".join(error.messages))
+        # One Python for both steps: the keeper waits for the save.
+        call_command("migrate", interactive=False, verbosity=0)
         users.objects.create_superuser(pseudonym, "", password)
