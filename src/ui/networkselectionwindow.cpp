@@ -99,9 +99,14 @@ void NetworkSelectionWindow::main_mode()
     row_layout->addWidget(column);
     main_layout->addWidget(row);
     setLayout(main_layout);
-    // Keyboard focus still starts on the first network; Tab reaches the label after the last one.
-    if (!networks.empty())
-        network_box_layout->itemAt(2)->widget()->setFocus();
+    // Keyboard focus still starts on the first network, and Tab reaches the
+    // label after the last one. Window flags set after construction clear
+    // the focus: give it once the event loop runs.
+    if (!networks.empty()) {
+        QWidget* first = network_box_layout->itemAt(2)->widget();
+        first->setFocus();
+        QTimer::singleShot(0, first, [first] { first->setFocus(); });
+    }
 }
 
 void NetworkSelectionWindow::clean_screen()
