@@ -284,8 +284,13 @@ Registry read_registry()
     std::error_code error;
     if (fs::status(registry_file_name, error).type() == fs::file_type::not_found)
         return registry;
+    // A named pipe would block the opening: only a regular file is read.
+    if (!fs::is_regular_file(registry_file_name, error)) {
+        registry.readable = false;
+        return registry;
+    }
     std::ifstream file(registry_file_name, std::ios::binary);
-    if (!file || !fs::is_regular_file(registry_file_name, error)) {
+    if (!file) {
         registry.readable = false;
         return registry;
     }

@@ -99,7 +99,7 @@ std::string hub_name_of(const HubAnswer& answer)
 bool is_package_of(const Network& network, const std::string& name)
 {
     // A hub made by the form says the name it is registered under.
-    if (!name.empty() && name == network.name)
+    if (!name.empty() && name == fold_blanks(network.name))
         return true;
     // A package name is a Python identifier: it never climbs out of the
     // project folder nor names a drive.
