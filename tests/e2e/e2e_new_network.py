@@ -1,8 +1,7 @@
-"""A new network from the window, end to end: the real program under Xvfb,
-the label taken with the keyboard, the form filled and saved; the new button
-starts the new hub in the real gnome-terminal, and its administrator logs in
-at /admin/ from the server's own address while another loopback address gets
-404. Loopback only.
+"""A new network from the window, end to end (real program under Xvfb, real
+gnome-terminal, loopback only): the form filled and saved, the new button
+starts the hub, whose administrator logs in at /admin/ from the server's own
+address while another loopback address gets 404.
 
 usage: e2e_new_network.py PATH/TO/kestrova-linux
 """
@@ -23,34 +22,28 @@ PSEUDONYM = "gardienne"
 PASSWORD = "Vague-Salee-Quai-42"
 
 
-def ask(source, method, path, body=None, cookies=""):
-    """One request to the hub from the loopback address `source`."""
-    connection = http.client.HTTPConnection(e2e.HOST, 8000, timeout=10, source_address=(source, 0))
-    headers = {"Cookie": cookies, "Referer": f"http://{e2e.HOST}:8000{path}"}
-    if body is not None:
-        headers["Content-Type"] = "application/x-www-form-urlencoded"
-    connection.request(method, path, body=body, headers=headers)
-    answer = connection.getresponse()
-    result = answer.status, answer.getheader("Location", ""), answer.msg.get_all("Set-Cookie") or [], answer.read()
-    connection.close()
-    return result
-
-
 def log_in(source):
-    """The status of the admin's log-in page, and whether the log-in reached the admin."""
-    status, _, set_cookies, page = ask(source, "GET", "/admin/login/?next=/admin/")
+    """The log-in page's status from the loopback address `source`, and
+    whether the log-in reaches the admin's index."""
+    cookies = []
+
+    def ask(path, form=None):
+        connection = http.client.HTTPConnection(e2e.HOST, 8000, timeout=10, source_address=(source, 0))
+        connection.request("POST" if form else "GET", path, body=form and urllib.parse.urlencode(form),
+                           headers={"Cookie": "; ".join(cookies),
+                                    "Content-Type": "application/x-www-form-urlencoded"})
+        answer = connection.getresponse()
+        cookies.extend(c.split(";")[0] for c in answer.msg.get_all("Set-Cookie") or [])
+        return answer.status, answer.getheader("Location", ""), answer.read()
+
+    status, _, page = ask("/admin/login/")
     if status != 200:
         return status, False
-    cookies = "; ".join(cookie.split(";")[0] for cookie in set_cookies)
     token = re.search(rb'name="csrfmiddlewaretoken" value="([^"]+)"', page).group(1).decode()
-    form = urllib.parse.urlencode({"csrfmiddlewaretoken": token, "username": PSEUDONYM,
-                                   "password": PASSWORD, "next": "/admin/"})
-    status, location, set_cookies, _ = ask(source, "POST", "/admin/login/?next=/admin/", form, cookies)
-    cookies += "; " + "; ".join(cookie.split(";")[0] for cookie in set_cookies)
-    if status != 302 or location != "/admin/":
-        return status, False
-    status, _, _, page = ask(source, "GET", "/admin/", cookies=cookies)
-    return status, status == 200 and PSEUDONYM.encode() in page.lower()
+    _, went, _ = ask("/admin/login/?next=/admin/", {"csrfmiddlewaretoken": token, "username": PSEUDONYM,
+                                                   "password": PASSWORD, "next": "/admin/"})
+    status, _, page = ask("/admin/")
+    return 200, went == "/admin/" and status == 200 and PSEUDONYM.encode() in page
 
 
 def main():
@@ -84,17 +77,13 @@ def main():
         session.remember()
         status, _, body = e2e.http("GET", "http://127.0.0.2:8000/_infos/kl/")
         checks.check(body.decode() == NAME, "the hub says the name typed in the form", (status, body))
-        status, logged_in = log_in(e2e.HOST)
-        checks.check(logged_in, "the administrator logs in at /admin/ from the server's own address", status)
+        checks.check(log_in(e2e.HOST) == (200, True),
+                     "the administrator logs in at /admin/ from the server's own address", log_in(e2e.HOST))
         status, _ = log_in("127.0.0.3")
         checks.check(status == 404, "from another loopback address /admin/ is not found", status)
 
-        seen = []
-        for folder, _, files in os.walk(root):
-            for name in files:
-                with open(os.path.join(folder, name), "rb") as handle:
-                    if PASSWORD.encode() in handle.read():
-                        seen.append(name)
+        seen = [name for folder, _, files in os.walk(root) for name in files
+                if PASSWORD.encode() in open(os.path.join(folder, name), "rb").read()]
         checks.check(not seen, "the password is in no file and no trace of the run", seen)
     finally:
         ended = session.close() if session else True
