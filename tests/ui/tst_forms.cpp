@@ -254,8 +254,7 @@ void TestForms::setup_dialog_structure_without_images()
 
     QGridLayout* grid = form_grid(item_as<QWidget>(column, 2));
     QVERIFY(grid);
-    // The five rows, the save button and the message line under it.
-    QCOMPARE(grid->count(), 12);
+    QCOMPARE(grid->count(), 11);
     check_row_and_column_zero_empty(grid);
     check_label_column(grid, {{"Votre Pseudonyme :       ", 25},
                               {"Votre Nom :              ", 25},
