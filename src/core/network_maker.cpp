@@ -306,7 +306,6 @@ Registry read_registry()
     return registry;
 }
 
-
 std::string refusal_under_lock(const NewNetwork& network, const Registry& registry, bool check_registry)
 {
     const std::string& name = network.name;
@@ -503,12 +502,6 @@ std::string failure_message(const NewNetwork& network, const std::string& reason
 }
 
 } // namespace
-
-std::string new_network_refusal(const NewNetwork& network)
-{
-    WorkingDirectoryLock lock;
-    return refusal_under_lock(network, read_registry(), true);
-}
 
 std::string make_new_network(const NewNetwork& network)
 {

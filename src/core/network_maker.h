@@ -14,10 +14,6 @@ struct NewNetwork
     bool with_administrator = true;
 };
 
-// The first reason, in French, why `network` cannot be made in the working
-// directory now, or "" when nothing stands in the way.
-std::string new_network_refusal(const NewNetwork& network);
-
 // Makes the hub in the working directory, all or nothing: under the working
 // directory's lock, checks it, builds the project (django-admin, the template's
 // files, the stored name and, with an administrator, the database and its

@@ -9,7 +9,6 @@ import http.client
 import os
 import re
 import shutil
-import subprocess
 import sys
 import time
 import urllib.parse
@@ -58,18 +57,14 @@ def main():
         # Focus starts on the network button; the label comes next.
         session.press_button(window, 1)
         time.sleep(1)
-        e2e.xdotool(session.env, "type", "--delay", "20", NAME)
-        for text in ("atelier", PSEUDONYM, PASSWORD, PASSWORD):
-            e2e.xdotool(session.env, "key", "Tab")
-            e2e.xdotool(session.env, "type", "--delay", "20", text)
-        e2e.xdotool(session.env, "key", "Return")
-        registry = os.path.join(root, "networks.data")
-        line = "Premier réseau|premier|\n" + NAME + "|atelier|\n"
-        saved = e2e.wait_until(lambda: open(registry, encoding="utf-8").read() == line, 60)
-        checks.check(saved, "Enter in the last field saves: the registry gains the new line",
-                     open(registry, encoding="utf-8").read())
-        listed = e2e.wait_until(lambda: session.text("out.log").endswith(line.split("\n")[1] + "\n1\n2\n"), 10)
-        checks.check(listed, "the main screen comes back with the new button last", session.text("out.log"))
+        for text in (NAME, "atelier", PSEUDONYM, PASSWORD, PASSWORD):
+            e2e.xdotool(session.env, "type", "--delay", "20", text + "\t")
+        e2e.xdotool(session.env, "key", "shift+Tab", "Return")
+        line = f"Premier réseau|premier|\n{NAME}|atelier|\n"
+        listed = e2e.wait_until(lambda: session.text("out.log").endswith(line + "1\n2\n"), 60)
+        checks.check(listed and session.text("networks.data") == line,
+                     "Enter in the last field saves: the registry's new line, the new button last",
+                     (session.text("networks.data"), session.text("out.log")))
 
         session.press_button(window, 1)
         up = e2e.wait_until(lambda: e2e.port_open(e2e.HOST, 8000), 40)

@@ -19,13 +19,13 @@ ENV = dict(os.environ, PATH="/usr/bin:/bin")
 failed = 0
 
 
-def check(ok, what, seen=""):
+def check(ok, what, seen):
     global failed
     failed += not ok
     print(("PASS  " if ok else "FAIL  ") + what + ("" if ok else f"\n      saw: {seen!r}"))
 
 
-def start(launcher, home, count=1):
+def start(launcher, home, count):
     runs = [subprocess.Popen([launcher], env=dict(ENV, HOME=home), stderr=subprocess.PIPE) for _ in range(count)]
     return [(run.wait(timeout=120), run.stderr.read().decode()) for run in runs]
 
@@ -69,14 +69,12 @@ def main():
         home = os.path.join(scratch, "home-cut")
         work = os.path.join(home, ".local", "share", "kestrova")
         os.makedirs(os.path.join(work, ".kestrova-nouveau-0badcafe", "demo"))
-        for name in ("settings.py", "urls.py", "hubs", "ressources", "templates", "static"):
-            source = os.path.join(data, "template", name)
-            (shutil.copytree if os.path.isdir(source) else shutil.copy)(source, os.path.join(work, name))
+        shutil.copytree(os.path.join(data, "template"), work, dirs_exist_ok=True)
         subprocess.run([MAKER, "--demo"], cwd=work, env=ENV, check=True)
         open(os.path.join(work, "networks.data"), "wb").close()
         open(os.path.join(work, ".demo-a-faire"), "wb").close()
-        start(launcher, home)
-        start(launcher, home)
+        start(launcher, home, 1)
+        start(launcher, home, 1)
         check(state(work) == (DEMO_LINE, True, [".kestrova-nouveau-0badcafe"]),
               "a start cut short is completed once, and what it did not make stays", state(work))
     finally:
