@@ -123,9 +123,16 @@ Outcome run_in(const std::string& folder, const std::vector<std::string>& argume
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    // The hub's own settings, whatever project the keeper's shell points at.
     std::vector<std::string> environment_text(extra_environment);
-    for (char** entry = environ; *entry; ++entry)
-        environment_text.emplace_back(*entry);
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('=') + 1);
+        const bool replaced = std::any_of(extra_environment.begin(), extra_environment.end(),
+                                          [&name](const std::string& extra) { return extra.rfind(name, 0) == 0; });
+        if (!replaced && name != "DJANGO_SETTINGS_MODULE=")
+            environment_text.push_back(text);
+    }
     std::vector<char*> envp;
     for (const std::string& entry : environment_text)
         envp.push_back(const_cast<char*>(entry.c_str()));
