@@ -3,7 +3,7 @@
 set(KESTROVA_CORE_COMMON
   src/core/network.cpp src/core/hub_utilities.cpp src/core/djangomanager.cpp
   src/core/server_commands.cpp src/core/server_control.cpp src/core/hub_provisioning.cpp
-  src/core/port_owner.cpp)
+  src/core/port_owner.cpp src/core/network_maker.cpp)
 set(KESTROVA_CORE_POSIX
   src/core/server_control_posix.cpp src/core/terminal_posix.cpp src/core/hub_discovery.cpp)
 # The Windows build's server control and its platform seam (src/core/win). On a
@@ -29,7 +29,8 @@ else()
 endif()
 set(KESTROVA_UI_SOURCES
   src/ui/networkselectionwindow.cpp src/ui/screen_parts.cpp src/ui/clientwindow.cpp
-  src/ui/setupwindow.cpp src/ui/busy_work.cpp)
+  src/ui/setupwindow.cpp src/ui/busy_work.cpp
+  src/ui/new_network_form.cpp)
 
 function(kestrova_add_flavour FLAVOUR)
   string(REPLACE "-" "_" id "${FLAVOUR}")
@@ -101,6 +102,13 @@ function(kestrova_add_flavour FLAVOUR)
     add_executable(kestrova-client src/app/client_main.cpp)
     target_link_libraries(kestrova-client PRIVATE kestrova_app_${id})
     install(TARGETS kestrova-client RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # The launcher's small command: makes the first start's demo with the
+    # same code as the new network form.
+    add_executable(kestrova-nouveau-reseau src/app/new_network_main.cpp)
+    set_target_properties(kestrova-nouveau-reseau PROPERTIES AUTOMOC OFF AUTOUIC OFF)
+    target_link_libraries(kestrova-nouveau-reseau PRIVATE ${core})
+    # Run by the launcher only: not on PATH.
+    install(TARGETS kestrova-nouveau-reseau RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/kestrova)
   else()
     # On a host without Windows they are test products, installed only on
     # request: cmake --install <build> --component windows-builds.

@@ -77,6 +77,7 @@ if(NOT WIN32)
   install(CODE "
     set(KESTROVA_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
     set(KESTROVA_DATA_DIR \"${KESTROVA_DATA_DIR}\")
+    set(KESTROVA_LIBEXECDIR \"${CMAKE_INSTALL_LIBEXECDIR}\")
     set(KESTROVA_LAUNCHER_SOURCE \"${packaging}/kestrova.in\")
     set(KESTROVA_LAUNCHERS_BUILT \"${made}\")")
   install(SCRIPT packaging/install-launcher.cmake)

@@ -2,7 +2,7 @@
 # paths. KESTROVA_BINDIR, KESTROVA_DATA_DIR (relative to the prefix, or
 # absolute), KESTROVA_LAUNCHER_SOURCE and KESTROVA_LAUNCHERS_BUILT come from
 # the install rules.
-foreach(dir KESTROVA_BINDIR KESTROVA_DATA_DIR)
+foreach(dir KESTROVA_BINDIR KESTROVA_DATA_DIR KESTROVA_LIBEXECDIR)
   if(IS_ABSOLUTE "${${dir}}")
     set(${dir}_FULL "${${dir}}")
   else()
@@ -18,6 +18,7 @@ foreach(pair "kestrova:kestrova-linux" "kestrova-membre:kestrova-client")
   # Both paths stand between single quotes in the script.
   string(REPLACE "'" "'\\''" KESTROVA_PROGRAM "${KESTROVA_BINDIR_FULL}/${program}")
   string(REPLACE "'" "'\\''" KESTROVA_DATA "${KESTROVA_DATA_DIR_FULL}")
+  string(REPLACE "'" "'\\''" KESTROVA_MAKER "${KESTROVA_LIBEXECDIR_FULL}/kestrova/kestrova-nouveau-reseau")
   configure_file("${KESTROVA_LAUNCHER_SOURCE}" "${KESTROVA_LAUNCHERS_BUILT}/${KESTROVA_LAUNCHER}" @ONLY)
   file(INSTALL DESTINATION "${KESTROVA_BINDIR_FULL}" TYPE PROGRAM
        FILES "${KESTROVA_LAUNCHERS_BUILT}/${KESTROVA_LAUNCHER}")

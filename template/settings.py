@@ -22,6 +22,11 @@ PACKAGE = __name__.rpartition(".")[0] or PACKAGE_DIR.name
 
 # The network's name is the package folder's name; /_infos/kl/ reports it.
 HUB_NAME = PACKAGE_DIR.name
+# A hub made by Kestrova keeps the name its keeper typed beside this file.
+try:
+    HUB_NAME = (PACKAGE_DIR / "nom_du_reseau.txt").read_text(encoding="utf-8").rstrip("\n") or HUB_NAME
+except (OSError, UnicodeDecodeError):
+    pass
 
 
 def _load_secret_key():
@@ -82,6 +87,29 @@ INSTALLED_APPS = [
 ]
 DATABASES = {}
 
+# The administrator's log-in: a hub made with one keeps its database beside
+# manage.py; a hub without that file (the demo, one made by hand) stays as above.
+DATABASE_FILE = BASE_DIR / "db.sqlite3"
+WITH_ADMIN = DATABASE_FILE.exists() or os.environ.get("KESTROVA_HUB_MAKING") == "1"
+if WITH_ADMIN:
+    INSTALLED_APPS += [
+        "django.contrib.admin",
+        "django.contrib.auth",
+        "django.contrib.contenttypes",
+        "django.contrib.sessions",
+        "django.contrib.messages",
+    ]
+    DATABASES = {"default": {"ENGINE": "django.db.backends.sqlite3", "NAME": str(DATABASE_FILE)}}
+    AUTH_PASSWORD_VALIDATORS = [
+        {"NAME": "django.contrib.auth.password_validation." + name}
+        for name in (
+            "UserAttributeSimilarityValidator",
+            "MinimumLengthValidator",
+            "CommonPasswordValidator",
+            "NumericPasswordValidator",
+        )
+    ]
+
 MIDDLEWARE = [
     "django.middleware.security.SecurityMiddleware",
     "django.middleware.common.CommonMiddleware",
@@ -89,6 +117,15 @@ MIDDLEWARE = [
     "django.middleware.csrf.CsrfViewMiddleware",
     "django.middleware.clickjacking.XFrameOptionsMiddleware",
 ]
+if WITH_ADMIN:
+    MIDDLEWARE[1:1] = [
+        PACKAGE + ".hubs.admin_local.AdminFromThisComputerOnly",
+        "django.contrib.sessions.middleware.SessionMiddleware",
+    ]
+    MIDDLEWARE += [
+        "django.contrib.auth.middleware.AuthenticationMiddleware",
+        "django.contrib.messages.middleware.MessageMiddleware",
+    ]
 
 ROOT_URLCONF = PACKAGE + ".urls"
 WSGI_APPLICATION = PACKAGE + ".wsgi.application"
@@ -106,6 +143,13 @@ TEMPLATES = [
         },
     },
 ]
+if WITH_ADMIN:
+    # The admin's own templates come from its app folder.
+    TEMPLATES[0]["APP_DIRS"] = True
+    TEMPLATES[0]["OPTIONS"]["context_processors"] += [
+        "django.contrib.auth.context_processors.auth",
+        "django.contrib.messages.context_processors.messages",
+    ]
 
 LANGUAGE_CODE = "fr"
 TIME_ZONE = "Europe/Paris"

@@ -21,6 +21,10 @@ urlpatterns = [
         {"document_root": settings.STATICFILES_DIRS[0]},
     ),
 ]
+if getattr(settings, "WITH_ADMIN", False):
+    from django.contrib import admin
+
+    urlpatterns.insert(0, path("admin/", admin.site.urls))
 
 handler404 = settings.PACKAGE + ".hubs.views.not_found"
 handler500 = settings.PACKAGE + ".hubs.views.server_error"

@@ -4,6 +4,7 @@
 #include "example_host.h"
 #include "hub_utilities.h"
 #include "network.h"
+#include "new_network_form.h"
 #include "screen_parts.h"
 
 #include <QDesktopServices>
@@ -17,6 +18,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSignalMapper>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -68,8 +70,12 @@ void NetworkSelectionWindow::main_mode()
 
     auto* network_box = new QWidget();
     auto* network_box_layout = new QVBoxLayout(network_box);
-    network_box_layout->addWidget(
-        new QLabel("<div style='color:blue;'><b> + Creer un Nouveau Reseau </b></div>"));
+    auto* create_network = new QLabel("<div style='color:blue;'><b> + Creer un Nouveau Reseau </b></div>");
+    make_activatable(create_network, [this] {
+        clean_screen();
+        new_network_mode();
+    });
+    network_box_layout->addWidget(create_network);
     network_box_layout->addWidget(new QLabel("<div>Reseaux disponibles </div>"));
 
     // Each main screen lists the registry as it is now, once.
@@ -102,6 +108,14 @@ void NetworkSelectionWindow::main_mode()
     row_layout->addWidget(column);
     main_layout->addWidget(row);
     setLayout(main_layout);
+    // Keyboard focus still starts on the first network, and Tab reaches the
+    // label after the last one. Window flags set after construction clear
+    // the focus: give it once the event loop runs.
+    if (!networks.empty()) {
+        QWidget* first = network_box_layout->itemAt(2)->widget();
+        first->setFocus();
+        QTimer::singleShot(0, first, [first] { first->setFocus(); });
+    }
 }
 
 void NetworkSelectionWindow::clean_screen()
@@ -242,7 +256,15 @@ void NetworkSelectionWindow::new_network_mode()
     setStyleSheet(" background: #fff;");
 
     auto* form_screen = new QVBoxLayout();
-    form_screen->addWidget(new QLabel("<a href='#'>Retour a la Selection</a> "));
+    auto* back = new QLabel("<a href='#'>Retour a la Selection</a> ");
+    connect(back, &QLabel::linkActivated, this, [this] {
+        // The registry is read afresh; leave the link's event before it goes.
+        QTimer::singleShot(0, this, [this] {
+            clean_screen();
+            main_mode();
+        });
+    });
+    form_screen->addWidget(back);
     form_screen->addWidget(
         new QLabel(" <div style='font-size:30px;font-weight:bold;'> Nouveau Reseau </div>"));
 
@@ -254,8 +276,12 @@ void NetworkSelectionWindow::new_network_mode()
         "Confirmation de Mot de Passe : ",
     };
     QLineEdit* fields[5];
-    for (QLineEdit*& field : fields)
-        field = new QLineEdit();
+    for (int row = 0; row < 5; ++row) {
+        fields[row] = new QLineEdit();
+        fields[row]->setObjectName(new_network_field_names[row]);
+    }
+    fields[3]->setEchoMode(QLineEdit::Password);
+    fields[4]->setEchoMode(QLineEdit::Password);
 
     auto* form = new QWidget();
     auto* grid = new QGridLayout(form);
@@ -266,9 +292,47 @@ void NetworkSelectionWindow::new_network_mode()
     auto* save = new QPushButton("Enregistrer le Reseau");
     save->setStyleSheet("background:#333;color:#fff;margin-top:15px;padding:5px;");
     grid->addWidget(save, 6, 2);
+    auto* message = new QLabel();
+    message->setObjectName(new_network_message_name);
+    message->setStyleSheet("color:#c00;");
+    message->setWordWrap(true);
+    grid->addWidget(message, 7, 2);
+
+    // Enter walks down the rows and saves from the last one; the dialog's
+    // default button must not save from any field.
+    save->setAutoDefault(false);
+    for (int row = 0; row < 4; ++row)
+        connect(fields[row], &QLineEdit::returnPressed, fields[row + 1], [next = fields[row + 1]] { next->setFocus(); });
+    const auto save_later = [this] { QTimer::singleShot(0, this, [this] { save_new_network(); }); };
+    connect(fields[4], &QLineEdit::returnPressed, this, save_later);
+    connect(save, &QPushButton::clicked, this, save_later);
 
     form_screen->addWidget(form);
     setLayout(form_screen);
+    fields[0]->setFocus();
+}
+
+void NetworkSelectionWindow::save_new_network()
+{
+    if (BusyWork::busy(this) || !findChild<QLineEdit*>(new_network_field_names[0]))
+        return;
+    const NewNetwork network = read_new_network_form(this);
+    remove_layouts(nullptr);
+    loading_mode();
+    auto refusal = std::make_shared<std::string>();
+    BusyWork::run(
+        this, [network, refusal] { *refusal = make_new_network(network); },
+        [this, network, refusal](const std::string& failure) {
+            const std::string reason = failure.empty() ? *refusal : failure;
+            remove_layouts(nullptr);
+            if (reason.empty()) {
+                main_mode();
+                return;
+            }
+            std::cerr << reason << std::endl;
+            new_network_mode();
+            refill_new_network_form(this, network, utf8(reason));
+        });
 }
 
 void NetworkSelectionWindow::fuck_tho(int n)

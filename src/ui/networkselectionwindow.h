@@ -39,6 +39,8 @@ private:
     void free_networks();
     // The main screen again, telling what went wrong ("" for nothing).
     void back_to_main(const std::string& failure);
+    // The new network form's save: the hub is made off the GUI thread.
+    void save_new_network();
 
     // The last failure of a launch or stop, shown under the network list
     // until a launch or stop succeeds.

@@ -100,7 +100,8 @@ def main():
         checks.check(up, "first start: the demo network's server listens on 127.0.0.2:8000")
         first.remembered |= e2e.remember_tree(first.process.pid)
         status, _, body = e2e.http("GET", "http://127.0.0.2:8000/_infos/kl/")
-        checks.check(status == 200 and body == b"demo", "first start: the demo hub answers its name",
+        checks.check(status == 200 and body == "Réseau de démonstration".encode(),
+                     "first start: the demo hub answers its name",
                      (status, body))
         calls = e2e.wait_until(browser_calls, 15)
         checks.check(calls == ["http://127.0.0.2:8000"],

@@ -1,0 +1,102 @@
+// The new network form's save: from the press of "Enregistrer le Reseau" to
+// the new network's button on the main screen, against the same making run
+// bare in a shell (django-admin, the copies, the database, the superuser,
+// the rename, the registry line), in the same run. No port, no network.
+#include "bench_timing.h"
+#include "networkselectionwindow.h"
+#include "new_network_form.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QEventLoop>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+const int runs = 5;
+
+std::string bare_commands(const std::string& path)
+{
+    return "set -e; mkdir .t; cd .t; django-admin startproject " + path + "; cd ..; "
+        "cp settings.py urls.py .t/" + path + "/" + path + "/; "
+        "cp -r hubs ressources templates static .t/" + path + "/" + path + "/; "
+        "printf 'Atelier %s' " + path + " > .t/" + path + "/" + path + "/nom_du_reseau.txt; "
+        "(cd .t/" + path + " && printf 'gardienne\\0Vague-Salee-Quai-42' "
+        "| KESTROVA_HUB_MAKING=1 python3 manage.py kestrova_admin); "
+        "mv .t/" + path + " " + path + "; rmdir .t; "
+        "printf 'Atelier %s|%s|\\n' " + path + " " + path + " >> networks.data";
+}
+
+bool has_button(QWidget& window, const QString& text)
+{
+    for (QPushButton* button : window.findChildren<QPushButton*>())
+        if (button->text() == text)
+            return true;
+    return false;
+}
+
+double timed_save(NetworkSelectionWindow& window, const std::string& path)
+{
+    window.clean_screen();
+    window.new_network_mode();
+    const QString name = QString("Atelier ") + path.c_str();
+    const QString values[] = {name, path.c_str(), "gardienne", "Vague-Salee-Quai-42", "Vague-Salee-Quai-42"};
+    for (int row = 0; row < 5; ++row)
+        window.findChild<QLineEdit*>(new_network_field_names[row])->setText(values[row]);
+    const double start = now_ms();
+    window.findChild<QPushButton*>()->click();
+    // Looks every 5 ms from the event loop, leaving the processors to the save.
+    QEventLoop loop;
+    QTimer look;
+    double seen = -1;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (has_button(window, name))
+            seen = now_ms() - start;
+        if (seen >= 0 || now_ms() - start > 120000)
+            loop.quit();
+    });
+    look.start(5);
+    loop.exec();
+    return seen;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("PATH", "/usr/bin:" + qgetenv("PATH"));
+    QApplication app(argc, argv);
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    for (const char* entry : {"settings.py", "urls.py", "hubs", "ressources", "templates", "static"})
+        if (std::system(("cp -r '" KESTROVA_SOURCE_DIR "/template/" + std::string(entry) + "' .").c_str()) != 0)
+            return 1;
+    std::fclose(std::fopen("networks.data", "w"));
+
+    NetworkSelectionWindow window;
+    std::vector<double> bare;
+    std::vector<double> saved;
+    for (int run = 0; run < runs; ++run) {
+        const std::string bare_path = "nu" + std::to_string(run);
+        const double start = now_ms();
+        if (std::system(("sh -c \"" + bare_commands(bare_path) + "\" >/dev/null").c_str()) != 0)
+            return 1;
+        bare.push_back(now_ms() - start);
+        const double took = timed_save(window, "atelier" + std::to_string(run));
+        if (took < 0)
+            return 1;
+        saved.push_back(took);
+    }
+    std::printf("new network save: %.2f x the bare commands (<= 1.2 wanted)\n", median(saved) / median(bare));
+    std::printf("  press to new button %.0f ms, bare shell commands %.0f ms (medians of %d)\n", median(saved),
+                median(bare), runs);
+    return 0;
+}
