@@ -113,9 +113,6 @@ bool is_name_of(const Network& network, const std::string& name)
 
 bool is_package_of(const Network& network, const std::string& name)
 {
-    // A hub made by the form says the name it is registered under.
-    if (!name.empty() && name == fold_blanks(network.name))
-        return true;
     // A package name is a Python identifier: it never climbs out of the
     // project folder nor names a drive.
     if (name.empty() || name.find_first_of(std::string("/\\:.\0", 5)) != std::string::npos)
