@@ -188,6 +188,11 @@ void TestHostileDiscovery::initTestCase()
     QElapsedTimer search;
     search.start();
     ClientWindow window(nullptr);
+    // The window shows at once and searches behind it: wait for the sweep's list.
+    std::size_t listed = 0;
+    for (const Hub& hub : hubs())
+        listed += hub.listed ? 1 : 0;
+    QTRY_COMPARE_WITH_TIMEOUT(window.networks.size(), listed, 60000);
     search_ms = search.elapsed();
     if (peak_reset)
         peak_growth_kib = status_kib("VmHWM") - resident_kib;
