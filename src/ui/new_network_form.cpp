@@ -21,7 +21,9 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        auto* label = static_cast<QLabel*>(watched);
+        // Only a widget's parts are used: the filter also sees the label's
+        // last events from ~QWidget, when it is a QLabel no more.
+        auto* label = static_cast<QWidget*>(watched);
         bool asked = false;
         if (event->type() == QEvent::MouseButtonRelease) {
             auto* mouse = static_cast<QMouseEvent*>(event);
