@@ -234,10 +234,7 @@ void bench_launch(const char* self)
     QTemporaryDir dir;
     const QString root = stage_workdir(dir);
     const std::string r = root.toStdString();
-    std::system(("cd '" + r + "' && PATH=/usr/bin:$PATH django-admin startproject lumieres && cp '"
-                 KESTROVA_SOURCE_DIR "/template/settings.py' '" KESTROVA_SOURCE_DIR "/template/urls.py' lumieres/lumieres/"
-                 " && for f in hubs ressources templates static; do cp -r '" KESTROVA_SOURCE_DIR "/template/'$f lumieres/lumieres/; done")
-                    .c_str());
+    make_template_hub(r);
     // Stand-ins: this computer is 127.0.0.2, and the terminal runs its
     // command detached in a session of its own, whose id it records.
     const std::string stand_ins = r + "/stand-ins";

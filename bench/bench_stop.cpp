@@ -107,10 +107,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QTemporaryDir dir;
     const std::string r = dir.path().toStdString();
-    std::system(("cd '" + r + "' && PATH=/usr/bin:$PATH django-admin startproject lumieres && cp '"
-                 KESTROVA_SOURCE_DIR "/template/settings.py' '" KESTROVA_SOURCE_DIR "/template/urls.py' lumieres/lumieres/"
-                 " && for f in hubs ressources templates static; do cp -r '" KESTROVA_SOURCE_DIR "/template/'$f lumieres/lumieres/; done")
-                    .c_str());
+    make_template_hub(r);
     // This computer is 127.0.0.2; the terminal runs its command in a session
     // of its own, with Ctrl-C's signal left to its default as in a terminal.
     const std::string stand_ins = r + "/stand-ins";

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
+#include <string>
 #include <vector>
 
 // A monotonic clock in milliseconds, and the median of repeated runs.
@@ -17,3 +19,15 @@ inline double median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
+
+#ifdef KESTROVA_SOURCE_DIR
+// The hub "lumieres" made in `root` from the project's template, with
+// Debian's django-admin, as the keeper's README makes one by hand.
+inline int make_template_hub(const std::string& root)
+{
+    return std::system(("cd '" + root + "' && PATH=/usr/bin:$PATH django-admin startproject lumieres && cp '"
+                        KESTROVA_SOURCE_DIR "/template/settings.py' '" KESTROVA_SOURCE_DIR "/template/urls.py' lumieres/lumieres/"
+                        " && for f in hubs ressources templates static; do cp -r '" KESTROVA_SOURCE_DIR "/template/'$f lumieres/lumieres/; done")
+                           .c_str());
+}
+#endif
