@@ -10,7 +10,7 @@ set(KESTROVA_CORE_POSIX
 # host without Windows the seam's C runtime calls reach the stand-in programs
 # of standins/.
 set(KESTROVA_CORE_WINDOWS
-  src/core/server_control_win.cpp src/core/win/process_win.cpp)
+  src/core/server_control_win.cpp src/core/win/process_win.cpp src/core/win/port_owner_win.cpp)
 include(GNUInstallDirs)
 # The Windows builds run kestrova-cmd from beside themselves: in the build tree
 # and in bin/ once installed. Only programs elsewhere (the test suites, which
@@ -57,7 +57,7 @@ function(kestrova_add_flavour FLAVOUR)
   if(FLAVOUR MATCHES "^win-")
     target_include_directories(${core} PUBLIC ${PROJECT_SOURCE_DIR}/src/core/win)
     if(WIN32)
-      target_link_libraries(${core} PUBLIC ws2_32)
+      target_link_libraries(${core} PUBLIC ws2_32 iphlpapi ntdll)
     else()
       # The library only names kestrova-cmd; what runs it needs it built.
       target_compile_definitions(${core} PRIVATE KESTROVA_CMD_PATH="${KESTROVA_CMD_FALLBACK}")

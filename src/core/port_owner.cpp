@@ -1,19 +1,7 @@
 #include "port_owner.h"
 
-#ifdef _WIN32
-// On Windows the owner of a listening socket comes from GetExtendedTcpTable
-// (TCP_TABLE_OWNER_PID_LISTENER); its folder needs the process's own
-// environment block. Not built here: the launch then trusts the name alone.
-bool can_see_port_owners() { return false; }
-bool is_listened(const std::string&, int) { return false; }
-long listening_process(const std::string&, int) { return -1; }
-std::string process_folder(long) { return std::string(); }
-std::string resolved_folder(const std::string&) { return std::string(); }
-long process_group_of(long) { return -1; }
-long parent_of(long) { return -1; }
-std::string program_of(long) { return std::string(); }
-std::vector<long> processes_in_group(long) { return {}; }
-#else
+// Windows: win/port_owner_win.cpp.
+#ifndef _WIN32
 
 #include <arpa/inet.h>
 #include <climits>
@@ -155,6 +143,11 @@ long listening_process(const std::string& host, int port)
 std::string process_folder(long pid)
 {
     return pid > 0 ? resolved_folder("/proc/" + std::to_string(pid) + "/cwd") : std::string();
+}
+
+bool same_folder(const std::string& one, const std::string& other)
+{
+    return !one.empty() && one == other;
 }
 
 std::string resolved_folder(const std::string& path)

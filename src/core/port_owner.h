@@ -13,10 +13,15 @@ bool can_see_port_owners();
 bool is_listened(const std::string& host, int port);
 // The process that listens on host:port (host an IPv4 address; a socket bound
 // to every address counts too), or -1 when none is seen or it cannot be read.
+// A port listened on with -1 here has an owner the system does not name
+// (Wine names none): it is never taken for a known server on that ground.
 long listening_process(const std::string& host, int port);
 // The working folder of a process with its links resolved, or "" when it
 // cannot be read (gone, or another user's).
 std::string process_folder(long pid);
+// True when two folders of process_folder / resolved_folder are one: on
+// Windows regardless of case, separators and "\\?\" prefixes.
+bool same_folder(const std::string& one, const std::string& other);
 // `path` with its links resolved, relative to the current folder; "" when it
 // does not exist.
 std::string resolved_folder(const std::string& path);
