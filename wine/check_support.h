@@ -219,6 +219,30 @@ public:
         return process.hProcess;
     }
 
+    // `program` started in `folder`; with `sealed`, no other process may open
+    // it (as another user's or a protected process).
+    HANDLE start_in(const std::string& program, const std::string& arguments, const fs::path& folder,
+                    bool sealed = false)
+    {
+        SECURITY_DESCRIPTOR nobody {};
+        InitializeSecurityDescriptor(&nobody, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorDacl(&nobody, TRUE, nullptr, FALSE);
+        ACL empty {};
+        InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+        SetSecurityDescriptorDacl(&nobody, TRUE, &empty, FALSE);
+        SECURITY_ATTRIBUTES sealing {sizeof sealing, &nobody, FALSE};
+        STARTUPINFOW startup {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process {};
+        std::wstring line = fs::path(arguments).wstring();
+        if (!CreateProcessW(fs::path(program).c_str(), &line[0], sealed ? &sealing : nullptr, nullptr, TRUE, 0,
+                            nullptr, folder.c_str(), &startup, &process))
+            return nullptr;
+        CloseHandle(process.hThread);
+        held.push_back(process.hProcess);
+        return process.hProcess;
+    }
+
     // Takes hold of a process that the product started, by the id it
     // recorded, if it still runs that image; nullptr otherwise.
     HANDLE adopt(DWORD pid, const std::string& image)

@@ -130,7 +130,10 @@ bool served_from(const Network& network, bool& seen)
     if (!seen)
         return false;
     const std::string folder = resolved_folder(network.path);
-    return !folder.empty() && process_folder(listening_process(server_host(), 8000)) == folder;
+    const long owner = listening_process(server_host(), 8000);
+    if (owner < 0)
+        return !folder.empty() && is_listened(server_host(), 8000) && started_server_runs_in(folder);
+    return same_folder(process_folder(owner), folder);
 }
 
 std::string holder_text(const std::string& holder)

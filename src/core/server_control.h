@@ -39,7 +39,8 @@ enum class LaunchOutcome {
 class ServerControl
 {
 public:
-    ServerControl() = default;
+    // Windows build: also stops that server when the session ends.
+    ServerControl();
     ServerControl(const ServerControl&) = delete;
     ServerControl& operator=(const ServerControl&) = delete;
     // Windows build: stops the server that this object started, if any.
@@ -88,6 +89,10 @@ std::string server_host();
 HubAnswer ask_hub_name();
 // The checks of the launch sequence after the start: true once one answers.
 bool server_answers_after_start(Network& network);
+// True when a process that this program started, and holds by the system's
+// own means, runs in `folder`: where the system names no owner of the port,
+// the one server that can still be known.
+bool started_server_runs_in(const std::string& folder);
 
 // Shared by both builds' asks.
 

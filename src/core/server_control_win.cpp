@@ -4,6 +4,7 @@
 #include "network.h"
 
 #include "hub_utilities.h"
+#include "port_owner.h"
 #include "process_win.h"
 #include "server_commands.h"
 #include "server_control.h"
@@ -13,6 +14,12 @@
 #include <chrono>
 #include <fstream>
 #include <iostream>
+#include <mutex>
+#include <vector>
+
+#ifdef _WIN32
+#include <thread>
+#endif
 
 namespace {
 
@@ -138,10 +145,7 @@ int Network::launch()
     }
     // Configuration A keeps the server in the interpreter's foreground: waiting
     // for it would freeze the window until the server ends.
-    if (start_configuration == 'A')
-        kestrova_system_nowait(command);
-    else
-        kestrova_system(command);
+    kestrova_system_kept(command, start_configuration != 'A');
     return 0;
 }
 
@@ -209,11 +213,157 @@ bool server_answers_after_start(Network& network)
     return false;
 }
 
+bool started_server_runs_in(const std::string& folder)
+{
+    const std::vector<long> kept = kestrova_kept_processes();
+    return std::any_of(kept.begin(), kept.end(), [&](long pid) { return same_folder(process_folder(pid), folder); });
+}
+
+namespace {
+
+// One stop at a time: the window's, the destructor's, the session's end.
+std::mutex stopping;
+
+#ifdef _WIN32
+
+// The control whose server a session's end stops, as closing the window does.
+std::mutex watched_mutex;
+ServerControl* watched = nullptr;
+
+void stop_at_session_end()
+{
+    const std::lock_guard<std::mutex> lock(watched_mutex);
+    if (watched && watched->owns_running_server())
+        watched->stop();
+}
+
+// A console closed, a logout or a shutdown seen by a console program; then
+// the default, which ends the program.
+BOOL WINAPI on_console_event(DWORD)
+{
+    stop_at_session_end();
+    return FALSE;
+}
+
+// A program with windows learns of a logout or shutdown by WM_ENDSESSION, and
+// is ended as soon as every window has answered it: the stop happens there.
+LRESULT CALLBACK on_session_message(HWND window, UINT message, WPARAM ending, LPARAM detail)
+{
+    if (message == WM_QUERYENDSESSION)
+        return TRUE;
+    if (message == WM_ENDSESSION) {
+        if (ending)
+            stop_at_session_end();
+        return 0;
+    }
+    return DefWindowProcW(window, message, ending, detail);
+}
+
+// A hidden top-level window on a thread of its own, so that the message is
+// answered even while the program's own windows are busy.
+void watch_session_end()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        SetConsoleCtrlHandler(on_console_event, TRUE);
+        std::thread([] {
+            WNDCLASSW kind {};
+            kind.lpfnWndProc = on_session_message;
+            kind.hInstance = GetModuleHandleW(nullptr);
+            kind.lpszClassName = L"KestrovaSessionEnd";
+            RegisterClassW(&kind);
+            if (!CreateWindowExW(0, kind.lpszClassName, L"Kestrova", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                 kind.hInstance, nullptr))
+                return;
+            MSG message;
+            while (GetMessageW(&message, nullptr, 0, 0) > 0)
+                DispatchMessageW(&message);
+        }).detach();
+    });
+}
+
+// A process held by its handle, so that its id names it until it is ended.
+class Held
+{
+public:
+    explicit Held(long pid)
+        : pid(pid), process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                        static_cast<DWORD>(pid)))
+    {
+    }
+    ~Held()
+    {
+        if (process)
+            CloseHandle(process);
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    bool end() const { return process && TerminateProcess(process, 1) && WaitForSingleObject(process, 5000) == WAIT_OBJECT_0; }
+
+    const long pid;
+    const HANDLE process;
+};
+
+// Ends the server of the network `name` in `folder`: the listener that the
+// system names, when its folder and its answer both prove it, with its
+// reloader; where no owner is named, the processes this program started
+// there. False when nothing proven was found.
+bool end_proven_server(const std::string& name, const std::string& served)
+{
+    const std::string folder = resolved_folder(served);
+    if (folder.empty())
+        return false;
+    const long owner = listening_process(server_host(), 8000);
+    if (owner < 0) {
+        bool ended = false;
+        for (const long pid : kestrova_kept_processes())
+            if (same_folder(process_folder(pid), folder) && kestrova_end_kept_process(pid)) {
+                std::cout << pid << "  " << std::endl;
+                ended = true;
+            }
+        return ended;
+    }
+    const Held server(owner);
+    Network network(name, served);
+    if (!server.process || !same_folder(process_folder(owner), folder)
+        || !is_name_of(network, hub_name_of(ask_hub_name())))
+        return false;
+    const Held reloader(parent_of(owner));
+    const bool with_reloader = reloader.process && same_folder(process_folder(reloader.pid), folder)
+        && program_of(reloader.pid) == program_of(owner);
+    std::cout << owner << "  " << std::endl;
+    const bool ended = server.end();
+    if (with_reloader)
+        reloader.end();
+    return ended;
+}
+
+#endif
+
+} // namespace
+
+ServerControl::ServerControl()
+{
+#ifdef _WIN32
+    watch_session_end();
+    const std::lock_guard<std::mutex> lock(watched_mutex);
+    watched = this;
+#endif
+}
+
 ServerControl::~ServerControl()
 {
+#ifdef _WIN32
+    const std::lock_guard<std::mutex> lock(watched_mutex);
+    if (watched == this)
+        watched = nullptr;
+    if (ours)
+        stop();
+#else
     // Only a server this object started: any other python process is the user's.
     if (ours)
         stop_server();
+#endif
 }
 
 std::string ServerControl::browser_address() const
@@ -228,9 +378,18 @@ void ServerControl::wait_before_browser() const
 
 bool ServerControl::stop()
 {
+    const std::lock_guard<std::mutex> lock(stopping);
     message.clear();
-    stop_server();
     ours = false;
+#ifdef _WIN32
+    if (!end_proven_server(served_name, served_folder) && server_port_accepts()) {
+        tell("Le port 8000 est tenu par un autre programme que le serveur de « " + served_name
+             + " » : rien n'est arrêté.");
+        return false;
+    }
+#else
+    stop_server();
+#endif
     const auto deadline = Clock::now() + release_length;
     while (server_port_accepts()) {
         if (Clock::now() >= deadline) {

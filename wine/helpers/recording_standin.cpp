@@ -6,8 +6,11 @@
 // (tab-separated), process id and the image name of the process that
 // started it. It exits with status 1 when its image name is KW_FAIL's.
 // With KW_GATE set it stays alive until that file exists, for KW_LIFETIME_S
-// seconds at most, so that nothing it stands for outlives a run.
+// seconds at most, so that nothing it stands for outlives a run. With
+// KW_SERVE set it is a hub meanwhile: it listens on 127.0.0.1:8000 (loopback
+// only) and answers every request with that name.
 #define WIN32_LEAN_AND_MEAN
+#include <winsock2.h>
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -43,6 +46,40 @@ std::string parent_image_name()
     return name;
 }
 
+// Listens while the gate is shut; INVALID_SOCKET when the port is not had.
+SOCKET serve_on_port_8000()
+{
+    WSADATA data;
+    if (WSAStartup(0x0202, &data) != 0)
+        return INVALID_SOCKET;
+    const SOCKET server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(8000);
+    address.sin_addr.s_addr = inet_addr("127.0.0.1");
+    u_long non_blocking = 1;
+    if (bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(server, 8) != 0
+        || ioctlsocket(server, FIONBIO, &non_blocking) != 0) {
+        closesocket(server);
+        return INVALID_SOCKET;
+    }
+    return server;
+}
+
+void answer_waiting(SOCKET server, const std::string& name)
+{
+    for (SOCKET client; (client = accept(server, nullptr, nullptr)) != INVALID_SOCKET;) {
+        u_long blocking = 0;
+        ioctlsocket(client, FIONBIO, &blocking);
+        char request[1024];
+        recv(client, request, sizeof request, 0);
+        const std::string answer = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: "
+            + std::to_string(name.size()) + "\r\n\r\n" + name;
+        send(client, answer.data(), static_cast<int>(answer.size()), 0);
+        closesocket(client);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -69,8 +106,13 @@ int main(int argc, char** argv)
     const char* gate = std::getenv("KW_GATE");
     const char* lifetime = std::getenv("KW_LIFETIME_S");
     const long limit_ms = (lifetime ? std::atol(lifetime) : 60) * 1000L;
+    const char* name = std::getenv("KW_SERVE");
+    const SOCKET server = name ? serve_on_port_8000() : INVALID_SOCKET;
     for (long waited = 0; gate && waited < limit_ms && GetFileAttributesA(gate) == INVALID_FILE_ATTRIBUTES;
-         waited += 50)
-        Sleep(50);
+         waited += 20) {
+        if (server != INVALID_SOCKET)
+            answer_waiting(server, name);
+        Sleep(20);
+    }
     return status;
 }

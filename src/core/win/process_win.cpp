@@ -29,6 +29,83 @@ void kestrova_sleep_once(unsigned milliseconds)
     ::Sleep(milliseconds);
 }
 
+namespace {
+
+HANDLE kept_job()
+{
+    static const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+    return job;
+}
+
+std::wstring wide(const std::string& utf8)
+{
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], length);
+    return text;
+}
+
+} // namespace
+
+int kestrova_system_kept(const std::string& line, bool wait)
+{
+    // As the C runtime does it: "cmd.exe /c line" for the interpreter that
+    // COMSPEC names, standard handles inherited. Wide, so that a folder
+    // outside the ANSI code page reaches cd intact. Suspended until it is in
+    // the job, so that nothing it starts escapes.
+    const wchar_t* comspec = ::_wgetenv(L"COMSPEC");
+    const std::wstring interpreter = comspec && *comspec ? comspec : L"cmd.exe";
+    std::wstring command = L"cmd.exe /c " + wide(line);
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process {};
+    if (!::CreateProcessW(interpreter.c_str(), &command[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                          nullptr, &startup, &process))
+        return -1;
+    // A program already in a job that forbids another keeps nothing: the
+    // server runs all the same, and is then known by the owner table alone.
+    if (const HANDLE job = kept_job())
+        ::AssignProcessToJobObject(job, process.hProcess);
+    ::ResumeThread(process.hThread);
+    ::CloseHandle(process.hThread);
+    DWORD status = 0;
+    if (wait) {
+        ::WaitForSingleObject(process.hProcess, INFINITE);
+        ::GetExitCodeProcess(process.hProcess, &status);
+    }
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(status);
+}
+
+std::vector<long> kestrova_kept_processes()
+{
+    std::vector<long> processes;
+    const HANDLE job = kept_job();
+    std::vector<char> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + 256 * sizeof(ULONG_PTR));
+    auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+    if (!job || !::QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
+                                             static_cast<DWORD>(buffer.size()), nullptr))
+        return processes;
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i)
+        processes.push_back(static_cast<long>(list->ProcessIdList[i]));
+    return processes;
+}
+
+bool kestrova_end_kept_process(long pid)
+{
+    const HANDLE job = kept_job();
+    const HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                         static_cast<DWORD>(pid));
+    if (!process)
+        return false;
+    BOOL kept = FALSE;
+    const bool ended = job && ::IsProcessInJob(process, job, &kept) && kept && ::TerminateProcess(process, 1)
+        && ::WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
+    ::CloseHandle(process);
+    return ended;
+}
+
 #else
 
 #include <algorithm>
@@ -280,6 +357,25 @@ void kestrova_system_nowait(const std::string& line)
     const pid_t keeper = start_interpreter({"kestrova-cmd", "--keep", "/c", line});
     if (keeper > 0)
         reap_when_ended({keeper});
+}
+
+int kestrova_system_kept(const std::string& line, bool wait)
+{
+    if (wait)
+        return kestrova_system(line);
+    kestrova_system_nowait(line);
+    return 0;
+}
+
+// The stand-in's family tracking serves the stop here; no job to list.
+std::vector<long> kestrova_kept_processes()
+{
+    return {};
+}
+
+bool kestrova_end_kept_process(long)
+{
+    return false;
 }
 
 void kestrova_sleep_once(unsigned milliseconds)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <process.h>
@@ -19,6 +20,17 @@ int kestrova_system(const std::string& line);
 
 // The same command line, handed to the interpreter without waiting for it.
 void kestrova_system_nowait(const std::string& line);
+
+// A server's start: the line reaches the interpreter as kestrova_system (when
+// `wait`) or kestrova_system_nowait hands it. On Windows the interpreter and
+// everything it starts stay in a job of this program's, so that the program
+// knows its own server by what the system says, not by what a peer answers.
+int kestrova_system_kept(const std::string& line, bool wait);
+// The processes of that job that still run (none where there is no job).
+std::vector<long> kestrova_kept_processes();
+// Ends a process through a handle that shows it still belongs to the job;
+// false when it does not, or would not end within a few seconds.
+bool kestrova_end_kept_process(long pid);
 
 // One uninterrupted pause: a signal cuts it short, as on Windows nothing would.
 void kestrova_sleep_once(unsigned milliseconds);
