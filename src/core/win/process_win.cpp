@@ -95,7 +95,7 @@ std::vector<long> kestrova_kept_processes()
 bool kestrova_end_kept_process(long pid)
 {
     const HANDLE job = kept_job();
-    const HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+    const HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
                                          static_cast<DWORD>(pid));
     if (!process)
         return false;
