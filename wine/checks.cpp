@@ -10,6 +10,7 @@
 #include "network.h"
 #include "port_owner.h"
 #include "port_owner_win.h"
+#include "process_win.h"
 #include "provisioning_commands.h"
 #include "server_commands.h"
 #include "server_control.h"
@@ -603,6 +604,7 @@ void owner_read_by_pid(Verdict& verdict)
         CreateDirectoryW((L"\\\\?\\" + deep.back()).c_str(), nullptr);
     }
     const std::string seen = process_folder(pid);
+    verdict.expect(same_folder(seen, upper), "[" + upper + "] is not the child's folder [" + seen + "] regardless of case");
     for (const std::string& path : {original, slashes, upper, "\\\\?\\" + folder.u8string() + "\\", utf8_text(short_name)})
         verdict.expect(same_folder(resolved_folder(path), seen), "[" + path + "] is not the child's folder [" + seen + "]");
     verdict.expect(same_folder(resolved_folder(utf8_text(deep.back())), utf8_text(deep.back())),
@@ -651,10 +653,13 @@ void launch_copy_stop(Verdict& verdict)
     Network copied(hub, copy);
     verdict.expect(other.launch(copied) == LaunchOutcome::port_taken, "the copy's launch: " + other.told());
     verdict.expect(other.launch(network) == LaunchOutcome::already_running, "the original's second launch: " + other.told());
+    // Something else this program started, elsewhere: no server, never stopped.
+    kestrova_system_kept("python.exe elsewhere", false);
     const bool stopped = server.stop();
     verdict.expect(stopped, "the stop: " + server.told());
     verdict.expect(listened_within(5000, false), "port 8000 is still listened on after the stop");
     verdict.expect(running(copied_child), "the copy was ended with the proven server");
+    verdict.expect(!kestrova_kept_processes().empty(), "what the program started elsewhere was ended too");
 }
 
 int wait_for_gate();
