@@ -224,10 +224,9 @@ public:
     HANDLE start_in(const std::string& program, const std::string& arguments, const fs::path& folder,
                     bool sealed = false)
     {
-        SECURITY_DESCRIPTOR nobody {};
-        InitializeSecurityDescriptor(&nobody, SECURITY_DESCRIPTOR_REVISION);
-        SetSecurityDescriptorDacl(&nobody, TRUE, nullptr, FALSE);
+        SECURITY_DESCRIPTOR nobody {}; // an empty access list: no one is let in
         ACL empty {};
+        InitializeSecurityDescriptor(&nobody, SECURITY_DESCRIPTOR_REVISION);
         InitializeAcl(&empty, sizeof empty, ACL_REVISION);
         SetSecurityDescriptorDacl(&nobody, TRUE, &empty, FALSE);
         SECURITY_ATTRIBUTES sealing {sizeof sealing, &nobody, FALSE};
