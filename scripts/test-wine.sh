@@ -158,8 +158,13 @@ if ! timeout 300 wineboot -i </dev/null >"$build/wineboot.log" 2>&1; then
 fi
 
 # No display here: Wine's null driver still gives windows, which hear a
-# session's end as on a desktop.
+# session's end as on a desktop. The prefix's desktop process, started by
+# wineboot, takes it only from the prefix's next server on.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+wineserver -k 2>/dev/null || true
+wait "$server" 2>/dev/null || true
+wineserver -f -p </dev/null >>"$build/wineserver.log" 2>&1 &
+server=$!
 
 booted=$SECONDS
 

@@ -637,15 +637,22 @@ void launch_copy_stop(Verdict& verdict)
     ServerControl server;
     fs::create_directories(fs::u8path(original));
     Network network(hub, original);
+    // A copy of the project, run by hand elsewhere, answers the same name.
+    HANDLE copied_child = start_hub(processes, copy);
+    verdict.expect(copied_child && listened_within(10000), "the copy never listened");
+    verdict.expect(server.launch(network) == LaunchOutcome::port_taken, "the launch beside the copy: " + server.told());
+    TerminateProcess(copied_child, 0);
+    verdict.expect(listened_within(5000, false), "the copy still listens");
     verdict.expect(server.launch(network) == LaunchOutcome::started && server.owns_running_server(),
                    "the launch in the accented folder did not start its server: " + server.told());
-    // The copy, run by hand, answers the same name but cannot have the port.
-    HANDLE copied_child = start_hub(processes, copy);
     ServerControl other;
     Network copied(hub, copy);
     verdict.expect(other.launch(copied) == LaunchOutcome::port_taken, "the copy's launch: " + other.told());
     verdict.expect(other.launch(network) == LaunchOutcome::already_running, "the original's second launch: " + other.told());
-    // Something else this program started, elsewhere: no server, never stopped.
+    // Beside the proven server: the copy, and something else this program
+    // started elsewhere. Neither serves, neither may be stopped.
+    environment.set("KW_SERVE", "");
+    copied_child = start_hub(processes, copy);
     kestrova_system_kept("python.exe elsewhere", false);
     const bool stopped = server.stop();
     verdict.expect(stopped, "the stop: " + server.told());

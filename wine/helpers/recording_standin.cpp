@@ -107,7 +107,7 @@ int main(int argc, char** argv)
     const char* lifetime = std::getenv("KW_LIFETIME_S");
     const long limit_ms = (lifetime ? std::atol(lifetime) : 60) * 1000L;
     const char* name = std::getenv("KW_SERVE");
-    const SOCKET server = name ? serve_on_port_8000() : INVALID_SOCKET;
+    const SOCKET server = name && *name ? serve_on_port_8000() : INVALID_SOCKET;
     for (long waited = 0; gate && waited < limit_ms && GetFileAttributesA(gate) == INVALID_FILE_ATTRIBUTES;
          waited += 20) {
         if (server != INVALID_SOCKET)
