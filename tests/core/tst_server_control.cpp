@@ -8,6 +8,7 @@
 
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <iostream>
 #include <thread>
@@ -86,6 +87,9 @@ private slots:
 
     void who_answers_data();
     void who_answers();
+
+    void stop_signals_only_what_it_must_data();
+    void stop_signals_only_what_it_must();
 };
 
 void TestServerControl::command_texts_data()
@@ -279,6 +283,75 @@ void TestServerControl::who_answers()
     const std::string said = hub_name_of(parse_hub_answer(raw.toStdString()));
     QCOMPARE(QString::fromStdString(said), name);
     QCOMPARE(is_name_of(Network("Réseau\tHub", "hub", ""), said), ours);
+}
+
+// A hub found running at the launch, then what listens when the keeper
+// presses stop: only the network's proven server is signalled, a keeper's
+// wrapper gets no more than Ctrl-C, and this program's own group nothing.
+void TestServerControl::stop_signals_only_what_it_must_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<bool>("stopped");
+    QTest::addColumn<bool>("survives");
+    const QString server = "python3 manage.py runserver --noreload ";
+    QTest::newRow("a hub on every address") << "exec " + server + "0.0.0.0:8000" << "" << true << false;
+    QTest::newRow("another program in the folder afterwards")
+        << "exec " + server + host + ":8000" << "exec python3 -m http.server --bind " + host + " 8000" << false
+        << true;
+    QTest::newRow("the keeper's wrapper, its Ctrl-C trapped")
+        << "exec setsid sh -c 'trap \"echo Ctrl-C\" INT; " + server + host + ":8000; sleep 600'" << "" << true << true;
+    QTest::newRow("a server deaf to Ctrl-C")
+        << "exec setsid sh -c 'trap \"\" INT; " + server + host + ":8000; sleep 600'" << "" << true << true;
+    QTest::newRow("a server in this program's own group") << "exec " + server + host + ":8000" << "" << true << false;
+}
+
+void TestServerControl::stop_signals_only_what_it_must()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, then);
+    QFETCH(bool, stopped);
+    QFETCH(bool, survives);
+    kt::WorkDir dir;
+    const QString project = kt::provision_hub(dir.path(), "quartier");
+    QVERIFY(!project.isEmpty());
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.prefer_system_python();
+    const bool own_group = QString(QTest::currentDataTag()).contains("own group");
+    if (own_group) {
+        // This program leads a group whose every member runs in the folder.
+        ::setpgid(0, 0);
+        QDir::setCurrent(project);
+    }
+    QProcess processes[2];
+    const auto run = [&](QProcess& process, const QString& command) {
+        process.setWorkingDirectory(project);
+        process.start("/bin/sh", {"-c", command});
+        return process.waitForStarted() && kt::wait_for_port(host, 8000, 20000);
+    };
+    QVERIFY(run(processes[0], first));
+    ServerControl control;
+    Network network("Quartier", own_group ? "." : "quartier", "");
+    QCOMPARE(control.launch(network), LaunchOutcome::already_running);
+    QProcess* last = &processes[0];
+    if (!then.isEmpty()) {
+        processes[0].kill();
+        processes[0].waitForFinished();
+        QTRY_VERIFY(!kt::wait_for_port(host, 8000, 50));
+        QVERIFY(run(processes[1], then));
+        last = &processes[1];
+    }
+    kt::StreamCapture err(std::cerr);
+    QCOMPARE(control.stop(), stopped);
+    QCOMPARE(QString::fromStdString(err.text()).contains(QString::fromUtf8("rien n'est arrêté")), !stopped);
+    QCOMPARE(kt::wait_for_port(host, 8000, 100), !stopped);
+    QTest::qWait(300);
+    QCOMPARE(last->state() == QProcess::Running, survives);
+    QDir::setCurrent(dir.path());
+    for (QProcess& process : processes)
+        if (process.state() == QProcess::Running)
+            ::kill(-static_cast<pid_t>(process.processId()), SIGKILL), ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
 }
 
 QTEST_GUILESS_MAIN(TestServerControl)

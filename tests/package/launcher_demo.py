@@ -1,17 +1,21 @@
 """The keeper's launcher from the build tree (packaging/kestrova.in written as
 the installation writes it, the real kestrova-nouveau-reseau and Django, a
-program stand-in): two launchers at once, five times in a fresh home, make one
-complete demo and one registry line; a start cut short is completed by the
-next one, which removes nothing it did not make.
+program stand-in that records what it is told): two launchers at once, five
+times in a fresh home, make one complete demo and one registry line; a start
+cut short (a killed demo, a full disk, a file an older launcher left half
+copied) is completed by the next one, which keeps the keeper's own files and
+removes only what a cut-short save left; a read-only folder still starts.
 
 usage: launcher_demo.py PATH/TO/kestrova-nouveau-reseau SOURCE-DIR
 """
 import filecmp
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 MAKER, SOURCE = (os.path.abspath(arg) for arg in sys.argv[1:3])
 DEMO_LINE = "Réseau de démonstration|demo|\n".encode()
@@ -30,6 +34,18 @@ def start(launcher, home, count):
     return [(run.wait(timeout=120), run.stderr.read().decode()) for run in runs]
 
 
+def same_as_sources(work, data):
+    """The files the launcher put in place that differ from their source."""
+    differing = []
+    for source, target in ((os.path.join(data, "template"), work), (os.path.join(data, "img"), os.path.join(work, "img"))):
+        for folder, _, names in os.walk(source):
+            for name in names:
+                copy = os.path.join(target, os.path.relpath(os.path.join(folder, name), source))
+                if os.path.exists(copy) and not filecmp.cmp(os.path.join(folder, name), copy, shallow=False):
+                    differing.append(os.path.relpath(copy, work))
+    return differing
+
+
 def state(work):
     with open(os.path.join(work, "networks.data"), "rb") as handle:
         registry = handle.read()
@@ -41,6 +57,37 @@ def state(work):
     return registry, complete, left
 
 
+def full_disk(scratch, launcher, data, told):
+    """A first start on a disk that fills up, then one with room; then the
+    same folder read-only."""
+    disk = os.path.join(scratch, "small")
+    os.makedirs(disk)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=48k", "kestrova-test", disk], check=True)
+    try:
+        work = os.path.join(disk, ".local", "share", "kestrova")
+        [(code, err)] = start(launcher, disk, 1)
+        with open(told) as handle:
+            shown = handle.read()
+        check(code == 0 and "n'a pas pu être complété" in err and "No space left on device" in err
+              and shown and shown in err and same_as_sources(work, data) == [],
+              "a full disk: the program starts, told why, and every file there is whole", (code, err, shown))
+        subprocess.run(["mount", "-o", "remount,size=64m", disk], check=True)
+        [(code, err)] = start(launcher, disk, 1)
+        complete = os.path.isfile(os.path.join(work, "img", "people.jpeg")) and same_as_sources(work, data) == []
+        check(code == 0 and complete and state(work) == (DEMO_LINE, True, []),
+              "the next start, with room, completes the folder and makes the demo", (code, err, state(work)))
+        os.remove(os.path.join(work, "style.qss"))
+        os.remove(os.path.join(work, ".kestrova-preparation.lock"))
+        subprocess.run(["mount", "-o", "remount,ro", disk], check=True)
+        [(code, err)] = start(launcher, disk, 1)
+        with open(told) as handle:
+            shown = handle.read()
+        check(code == 0 and "style.qss n'a pas pu être copié (Read-only file system)" in shown and shown in err,
+              "a read-only folder: the program starts and is told what could not be prepared", (code, err, shown))
+    finally:
+        subprocess.run(["umount", disk])
+
+
 def main():
     scratch = tempfile.mkdtemp(prefix="kestrova-launcher-")
     try:
@@ -50,7 +97,12 @@ def main():
         shutil.copy(os.path.join(SOURCE, "scripts", "style.qss"), data)
         with open(os.path.join(SOURCE, "packaging", "kestrova.in")) as handle:
             text = handle.read()
-        for key, value in (("LAUNCHER", "kestrova"), ("PROGRAM", "/bin/true"), ("DATA", data), ("MAKER", MAKER)):
+        told = os.path.join(scratch, "told")
+        program = os.path.join(scratch, "program")
+        with open(program, "w") as handle:
+            handle.write(f'#!/bin/sh\nprintf "%s" "${{KESTROVA_PREPARATION:-}}" > {told}\n')
+        os.chmod(program, 0o755)
+        for key, value in (("LAUNCHER", "kestrova"), ("PROGRAM", program), ("DATA", data), ("MAKER", MAKER)):
             text = text.replace(f"@KESTROVA_{key}@", value)
         launcher = os.path.join(scratch, "kestrova")
         with open(launcher, "w") as handle:
@@ -64,19 +116,46 @@ def main():
             check([code for code, _ in results] == [0, 0] and seen == (DEMO_LINE, True, []),
                   f"two launchers at once, trial {trial}: both start, one complete demo, one line", (results, seen))
 
-        # A first start killed after the demo's rename, before its line, with
-        # a temporary folder of another start beside it.
+        # A first start killed while django-admin made the demo, which an
+        # older launcher also left with settings.py half copied; the keeper
+        # changed urls.py meanwhile, and keeps a folder of that prefix.
         home = os.path.join(scratch, "home-cut")
         work = os.path.join(home, ".local", "share", "kestrova")
-        os.makedirs(os.path.join(work, ".kestrova-nouveau-0badcafe", "demo"))
+        os.makedirs(os.path.join(work, ".kestrova-nouveau-du-gardien"))
         shutil.copytree(os.path.join(data, "template"), work, dirs_exist_ok=True)
-        subprocess.run([MAKER, "--demo"], cwd=work, env=ENV, check=True)
-        open(os.path.join(work, "networks.data"), "wb").close()
+        with open(os.path.join(work, "settings.py"), "r+b") as handle:
+            handle.truncate(4096)
+        keepers = os.path.join(work, "templates", "hubs", "base.html")
+        with open(keepers, "ab") as handle:
+            handle.write(b"<!-- du gardien -->\n")
+        slow = os.path.join(scratch, "slow")
+        os.makedirs(slow)
+        with open(os.path.join(slow, "django-admin"), "w") as handle:
+            handle.write("#!/bin/sh\n/usr/bin/django-admin \"$@\" && sleep 60\n")
+        os.chmod(os.path.join(slow, "django-admin"), 0o755)
+        cut = subprocess.Popen([MAKER, "--demo"], cwd=work, env=dict(ENV, PATH=slow + ":/usr/bin:/bin"),
+                               start_new_session=True)
+        while not any(os.path.isfile(os.path.join(work, name, "demo", "manage.py"))
+                      for name in os.listdir(work) if name.startswith(".kestrova-nouveau-")):
+            if cut.poll() is not None:
+                break
+            time.sleep(0.05)
+        os.killpg(cut.pid, signal.SIGKILL)
+        cut.wait()
         open(os.path.join(work, ".demo-a-faire"), "wb").close()
         start(launcher, home, 1)
         start(launcher, home, 1)
-        check(state(work) == (DEMO_LINE, True, [".kestrova-nouveau-0badcafe"]),
-              "a start cut short is completed once, and what it did not make stays", state(work))
+        with open(keepers, "rb") as handle:
+            kept = handle.read().endswith(b"<!-- du gardien -->\n")
+        check(state(work) == (DEMO_LINE, True, [".kestrova-nouveau-du-gardien"]) and kept
+              and same_as_sources(work, data) == [os.path.join("templates", "hubs", "base.html")],
+              "a start cut short is completed once; a half copy is made whole, the keeper's own files stay",
+              (state(work), same_as_sources(work, data), kept))
+
+        if os.geteuid() == 0:
+            full_disk(scratch, launcher, data, told)
+        else:
+            print("SKIP  a full disk and a read-only folder: they need root to mount a small tmpfs")
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     return 1 if failed else 0

@@ -1,5 +1,6 @@
 // The new network form: how it is reached and left, what a refused save
 // leaves (nothing), what a save makes. Debian's Django; hubs made, not run.
+#include "busy_work.h"
 #include "network_maker.h"
 #include "networkselectionwindow.h"
 #include "new_network_form.h"
@@ -9,6 +10,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <atomic>
 #include <future>
 #include <iostream>
 #include <optional>
@@ -108,10 +110,14 @@ private slots:
             {"name empty", 0, "", "nom du réseau est vide"},
             {"name with a bar", 0, "a|b", "« | »"},
             {"name with a control character", 0, "a\tb", "caractère de contrôle"},
+            {"name with a C1 control", 0, "Atelier\xc2\x9b" "2J", "caractère de contrôle"},
+            {"name longer than a hub may say", 0, "", "255 octets"},
+            {"name read as a page", 0, "<b>Atelier</b>", "« < »"},
             {"name registered", 0, "Premier", "déjà dans networks.data"},
             {"path empty", 1, "", "chemin d'accès est vide"},
             {"path not an identifier", 1, "mon-atelier", "identifiant Python"},
             {"path a Python module", 1, "json", "conflicts with the name of an existing Python module"},
+            {"path a Python keyword", 1, "class", "mot réservé"},
             {"path already there", 1, "existant", "existe déjà"},
             {"pseudonym empty", 2, "", "pseudo de l'administrateur est vide"},
             {"pseudonym with a blank", 2, "la gardienne", "Pseudo refusé"},
@@ -143,7 +149,7 @@ private slots:
                                            "echo 'CommandError: disque plein' >&2\nexit 1\n");
         }
         QStringList values = good;
-        values[row] = value;
+        values[row] = tag.startsWith("name longer") ? QString(256, 'a') : value;
         values[4] = values[3];
         if (row == 4)
             values[4] = value;
@@ -177,15 +183,89 @@ private slots:
         QCOMPARE(QDir(".").entryList({".kestrova-nouveau-*"}, QDir::Dirs | QDir::Hidden), QStringList());
     }
 
-    void two_saves_of_one_path_at_once_make_one_hub()
+    void two_saves_at_once_make_one_hub_data()
     {
-        const auto save = [](const char* name) {
-            return std::async(std::launch::async, make_new_network, NewNetwork {name, "commun", "", "", "", false});
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("paths");
+        QTest::newRow("one path") << QStringList {"Un", "Deux"} << QStringList {"commun", "commun"};
+        QTest::newRow("one name") << QStringList {"Un", "Un"} << QStringList {"un", "autre"};
+    }
+    void two_saves_at_once_make_one_hub()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, paths);
+        const auto save = [&](int i) {
+            return std::async(std::launch::async, make_new_network,
+                              NewNetwork {names[i].toStdString(), paths[i].toStdString(), "", "", "", false});
         };
-        auto one = save("Un"), two = save("Deux");
-        QCOMPARE(int(one.get().empty()) + int(two.get().empty()), 1);
-        QVERIFY(QList<QByteArray>({"Premier|premier|\nUn|commun|\n", "Premier|premier|\nDeux|commun|\n"})
-                    .contains(kt::read_file("networks.data")));
+        auto one = save(0), two = save(1);
+        const bool first = one.get().empty(), second = two.get().empty();
+        QCOMPARE(int(first) + int(second), 1);
+        const int made = first ? 0 : 1;
+        QCOMPARE(kt::read_file("networks.data"), "Premier|premier|\n" + (names[made] + "|" + paths[made] + "|\n").toUtf8());
+        QCOMPARE(QFileInfo::exists(paths[1 - made]), paths[0] == paths[1]);
+    }
+
+    // A file system without the exclusive rename (NFS, FUSE) still saves, and
+    // neither way replaces an empty folder that came meanwhile. A folder that
+    // a save cut short left, password hash and all, goes; another stays.
+    void saves_on_every_file_system_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<bool>("intruder");
+        QTest::newRow("exclusive rename refused") << true << false;
+        QTest::newRow("refused, a folder comes meanwhile") << true << true;
+        QTest::newRow("a folder comes meanwhile") << false << true;
+    }
+    void saves_on_every_file_system()
+    {
+        QFETCH(bool, refused);
+        QFETCH(bool, intruder);
+        if (refused)
+            qputenv("KESTROVA_REFUSE_EXCLUSIVE_RENAME", "1");
+        if (intruder)
+            stand_ins->add("django-admin", "#!/bin/sh\nmkdir ../\"$2\"\nexec /usr/bin/django-admin \"$@\"\n");
+        QVERIFY(QDir().mkpath(".kestrova-nouveau-0badcafe/atelier") && QDir().mkpath(".kestrova-nouveau-autre"));
+        kt::write_file(".kestrova-nouveau-0badcafe/atelier/db.sqlite3", "pbkdf2_sha256$...");
+        NetworkSelectionWindow window;
+        open_form(window, good);
+        QTest::mouseClick(window.findChild<QPushButton*>(), Qt::LeftButton);
+        QTRY_VERIFY(!field(window, 0));
+        QTRY_VERIFY_WITH_TIMEOUT(!BusyWork::busy(&window), 60000);
+        qunsetenv("KESTROVA_REFUSE_EXCLUSIVE_RENAME");
+        const QLabel* message = window.findChild<QLabel*>(new_network_message_name);
+        const QString said = message ? message->text() : QString();
+        QVERIFY2(said.contains(QString::fromUtf8("n'a pas pu être mis en place")) == intruder, qPrintable(said));
+        QCOMPARE(QFileInfo("atelier/manage.py").isFile(), !intruder);
+        QCOMPARE(QDir("atelier").isEmpty(), intruder);
+        QCOMPARE(QDir(".").entryList({".kestrova-nouveau-*"}, QDir::Dirs | QDir::Hidden),
+                 QStringList {".kestrova-nouveau-autre"});
+    }
+
+    // While a save runs, keys, clicks and a close meant for its window are
+    // dropped; another window of the program still takes them.
+    void the_busy_window_drops_input_and_another_stays_usable()
+    {
+        NetworkSelectionWindow window;
+        open_form(window, good);
+        window.show();
+        QLineEdit other;
+        other.show();
+        std::atomic<bool> release {false};
+        bool done = false;
+        QVERIFY(BusyWork::run(
+            &window, [&release] { while (!release) QThread::msleep(5); }, [&done](const std::string&) { done = true; }));
+        QTest::keyClicks(field(window, 0), "x");
+        QLabel* back = label_with(window, "Retour a la Selection");
+        QTest::mouseClick(back, Qt::LeftButton, {}, QPoint(10, back->height() / 2));
+        QVERIFY(!window.close());
+        QTest::keyClicks(&other, "y");
+        QTest::qWait(50);
+        release = true;
+        QTRY_VERIFY(done);
+        QCOMPARE(other.text(), QString("y"));
+        QVERIFY(window.isVisible() && field(window, 0));
+        QCOMPARE(field(window, 0)->text(), good[0]);
     }
 
 private:
