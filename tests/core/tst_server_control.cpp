@@ -324,7 +324,21 @@ void TestServerControl::stop_signals_only_what_it_must()
         ::setpgid(0, 0);
         QDir::setCurrent(project);
     }
-    QProcess processes[2];
+    // Ends what the row started, wrappers with their groups, even when a check fails.
+    struct Started
+    {
+        QProcess processes[2];
+        ~Started()
+        {
+            for (QProcess& process : processes) {
+                if (process.state() == QProcess::Running && ::getpgid(process.processId()) == process.processId())
+                    ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
+                process.kill();
+                process.waitForFinished();
+            }
+        }
+    } started;
+    QProcess* const processes = started.processes;
     const auto run = [&](QProcess& process, const QString& command) {
         process.setWorkingDirectory(project);
         process.start("/bin/sh", {"-c", command});
@@ -349,9 +363,6 @@ void TestServerControl::stop_signals_only_what_it_must()
     QTest::qWait(300);
     QCOMPARE(last->state() == QProcess::Running, survives);
     QDir::setCurrent(dir.path());
-    for (QProcess& process : processes)
-        if (process.state() == QProcess::Running)
-            ::kill(-static_cast<pid_t>(process.processId()), SIGKILL), ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
 }
 
 QTEST_GUILESS_MAIN(TestServerControl)
