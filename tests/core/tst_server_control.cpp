@@ -285,25 +285,23 @@ void TestServerControl::who_answers()
     QCOMPARE(is_name_of(Network("Réseau\tHub", "hub", ""), said), ours);
 }
 
-// A hub found running at the launch, then what listens when the keeper
-// presses stop: only the network's proven server is signalled, a keeper's
-// wrapper gets no more than Ctrl-C, and this program's own group nothing.
+// A hub found running at the launch, then (if any) what the keeper ran in
+// its folder after it: only the network's proven server is signalled, a
+// keeper's wrapper gets no more than Ctrl-C, this program's own group nothing.
 void TestServerControl::stop_signals_only_what_it_must_data()
 {
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("then");
     QTest::addColumn<bool>("stopped");
     QTest::addColumn<bool>("survives");
-    const QString server = "python3 manage.py runserver --noreload ";
-    QTest::newRow("a hub on every address") << "exec " + server + "0.0.0.0:8000" << "" << true << false;
-    QTest::newRow("another program in the folder afterwards")
-        << "exec " + server + host + ":8000" << "exec python3 -m http.server --bind " + host + " 8000" << false
-        << true;
-    QTest::newRow("the keeper's wrapper, its Ctrl-C trapped")
-        << "exec setsid sh -c 'trap \"echo Ctrl-C\" INT; " + server + host + ":8000; sleep 600'" << "" << true << true;
-    QTest::newRow("a server deaf to Ctrl-C")
-        << "exec setsid sh -c 'trap \"\" INT; " + server + host + ":8000; sleep 600'" << "" << true << true;
-    QTest::newRow("a server in this program's own group") << "exec " + server + host + ":8000" << "" << true << false;
+    const QString hub = "python3 manage.py runserver --noreload " + host + ":8000";
+    QTest::newRow("a hub on every address") << "exec " + QString(hub).replace(host, "0.0.0.0") << "" << true << false;
+    QTest::newRow("another program afterwards") << "exec " + hub << "exec python3 -m http.server -b " + host + " 8000"
+                                                << false << true;
+    QTest::newRow("the keeper's wrapper") << "exec setsid sh -c 'trap \"echo Ctrl-C\" INT; " + hub + "; sleep 600'"
+                                          << "" << true << true;
+    QTest::newRow("deaf to Ctrl-C") << "exec setsid sh -c 'trap \"\" INT; " + hub + "; sleep 600'" << "" << true << true;
+    QTest::newRow("in this program's own group") << "exec " + hub << "" << true << false;
 }
 
 void TestServerControl::stop_signals_only_what_it_must()
@@ -314,54 +312,42 @@ void TestServerControl::stop_signals_only_what_it_must()
     QFETCH(bool, survives);
     kt::WorkDir dir;
     const QString project = kt::provision_hub(dir.path(), "quartier");
-    QVERIFY(!project.isEmpty());
     kt::StandIns stand_ins;
     stand_ins.add_ifconfig({host});
     stand_ins.prefer_system_python();
     const bool own_group = QString(QTest::currentDataTag()).contains("own group");
-    if (own_group) {
-        // This program leads a group whose every member runs in the folder.
-        ::setpgid(0, 0);
+    if (own_group && ::setpgid(0, 0) == 0) // every member of this program's group then runs in the folder
         QDir::setCurrent(project);
-    }
-    // Ends what the row started, wrappers with their groups, even when a check fails.
-    struct Started
+    struct Started // ends what the row started, wrappers with their groups, whatever the checks say
     {
-        QProcess processes[2];
+        QProcess runs[2];
         ~Started()
         {
-            for (QProcess& process : processes) {
-                if (process.state() == QProcess::Running && ::getpgid(process.processId()) == process.processId())
-                    ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
-                process.kill();
-                process.waitForFinished();
+            for (QProcess& run : runs) {
+                if (run.state() == QProcess::Running && ::getpgid(run.processId()) == run.processId())
+                    ::kill(-static_cast<pid_t>(run.processId()), SIGKILL);
+                run.kill(), run.waitForFinished();
             }
         }
     } started;
-    QProcess* const processes = started.processes;
-    const auto run = [&](QProcess& process, const QString& command) {
-        process.setWorkingDirectory(project);
-        process.start("/bin/sh", {"-c", command});
-        return process.waitForStarted() && kt::wait_for_port(host, 8000, 20000);
+    const auto run = [&](int i, const QString& command) {
+        started.runs[i].setWorkingDirectory(project);
+        started.runs[i].start("/bin/sh", {"-c", command});
+        return started.runs[i].waitForStarted() && kt::wait_for_port(host, 8000, 20000);
     };
-    QVERIFY(run(processes[0], first));
+    QVERIFY(run(0, first));
     ServerControl control;
     Network network("Quartier", own_group ? "." : "quartier", "");
     QCOMPARE(control.launch(network), LaunchOutcome::already_running);
-    QProcess* last = &processes[0];
     if (!then.isEmpty()) {
-        processes[0].kill();
-        processes[0].waitForFinished();
-        QTRY_VERIFY(!kt::wait_for_port(host, 8000, 50));
-        QVERIFY(run(processes[1], then));
-        last = &processes[1];
+        started.runs[0].kill(), started.runs[0].waitForFinished();
+        QTRY_VERIFY(!kt::wait_for_port(host, 8000, 50) && run(1, then));
     }
     kt::StreamCapture err(std::cerr);
     QCOMPARE(control.stop(), stopped);
-    QCOMPARE(QString::fromStdString(err.text()).contains(QString::fromUtf8("rien n'est arrêté")), !stopped);
-    QCOMPARE(kt::wait_for_port(host, 8000, 100), !stopped);
-    QTest::qWait(300);
-    QCOMPARE(last->state() == QProcess::Running, survives);
+    QCOMPARE(err.text().find("rien n'est arrêté") != std::string::npos, !stopped);
+    QCOMPARE(kt::wait_for_port(host, 8000, 300), !stopped);
+    QCOMPARE(started.runs[then.isEmpty() ? 0 : 1].state() == QProcess::Running, survives);
     QDir::setCurrent(dir.path());
 }
 
