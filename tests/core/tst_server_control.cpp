@@ -88,6 +88,7 @@ private slots:
     void who_answers_data();
     void who_answers();
 
+    void a_registry_name_no_hub_could_say_is_told_when_pressed();
     void stop_signals_only_what_it_must_data();
     void stop_signals_only_what_it_must();
 };
@@ -285,6 +286,14 @@ void TestServerControl::who_answers()
     QCOMPARE(is_name_of(Network("Réseau\tHub", "hub", ""), said), ours);
 }
 
+void TestServerControl::a_registry_name_no_hub_could_say_is_told_when_pressed()
+{
+    ServerControl control;
+    Network network(std::string(256, 'a'), "p", "");
+    QCOMPARE(control.launch(network), LaunchOutcome::failed);
+    QVERIFY2(control.told().find("255 octets") != std::string::npos, control.told().c_str());
+}
+
 // A hub found running at the launch, then (if any) what the keeper ran in
 // its folder after it: only the network's proven server is signalled, a
 // keeper's wrapper gets no more than Ctrl-C, this program's own group nothing.
@@ -296,7 +305,7 @@ void TestServerControl::stop_signals_only_what_it_must_data()
     QTest::addColumn<bool>("survives");
     const QString hub = "python3 manage.py runserver --noreload " + host + ":8000";
     QTest::newRow("a hub on every address") << "exec " + QString(hub).replace(host, "0.0.0.0") << "" << true << false;
-    QTest::newRow("another program afterwards") << "exec " + hub << "exec python3 -m http.server -b " + host + " 8000"
+    QTest::newRow("another program afterwards") << "exec " + hub << "exec python3 -m http.server --bind " + host + " 8000"
                                                 << false << true;
     QTest::newRow("the keeper's wrapper") << "exec setsid sh -c 'trap \"echo Ctrl-C\" INT; " + hub + "; sleep 600'"
                                           << "" << true << true;
@@ -341,13 +350,14 @@ void TestServerControl::stop_signals_only_what_it_must()
     QCOMPARE(control.launch(network), LaunchOutcome::already_running);
     if (!then.isEmpty()) {
         started.runs[0].kill(), started.runs[0].waitForFinished();
-        QTRY_VERIFY(!kt::wait_for_port(host, 8000, 50) && run(1, then));
+        QTRY_VERIFY(!kt::wait_for_port(host, 8000, 50));
+        QVERIFY(run(1, then));
     }
     kt::StreamCapture err(std::cerr);
     QCOMPARE(control.stop(), stopped);
     QCOMPARE(err.text().find("rien n'est arrêté") != std::string::npos, !stopped);
-    QCOMPARE(kt::wait_for_port(host, 8000, 300), !stopped);
-    QCOMPARE(started.runs[then.isEmpty() ? 0 : 1].state() == QProcess::Running, survives);
+    QCOMPARE(kt::wait_for_port(host, 8000, 100), !stopped);
+    QCOMPARE(!started.runs[then.isEmpty() ? 0 : 1].waitForFinished(500), survives);
     QDir::setCurrent(dir.path());
 }
 
