@@ -248,7 +248,7 @@ check $? "no hub is opened in the browser at start" "$(cat "$scratch/browser.log
 # the same, without the demo, and the error stream says why. The program runs
 # off screen, with only the tools the launcher uses on PATH.
 mkdir -p "$scratch/bare-path" "$scratch/no-django"
-for tool in mkdir find cp rm flock; do ln -s "$(command -v $tool)" "$scratch/bare-path/$tool"; done
+for tool in mkdir find cp mv rm cmp wc flock; do ln -s "$(command -v $tool)" "$scratch/bare-path/$tool"; done
 env -i PATH="$scratch/bare-path" HOME="$scratch/no-django" QT_QPA_PLATFORM=offscreen \
   /usr/bin/kestrova >/dev/null 2>"$scratch/no-django.err" &
 without=$!

@@ -29,3 +29,8 @@ std::string fold_blanks(const std::string& text);
 // True when the text holds a C0 or C1 control (C1 as UTF-8), which a terminal
 // would obey rather than print: such an answer is no name.
 bool has_terminal_controls(const std::string& text);
+// The one rule for a network's name, kept by the new network form, the
+// registry's launches and every reading of a hub's answer: "" when `name`,
+// folded, may be a hub's name (not empty, 255 bytes at most, not beginning
+// with "<", no C0 or C1 control), else the reason, in French.
+std::string hub_name_refusal(const std::string& name);

@@ -163,7 +163,7 @@ std::vector<std::string> find_servers_names(std::vector<std::string> addresses)
         names[i] = fold_blanks(exec_cmd(name_command(addresses[i]), answer_limit));
     });
     for (const std::string& name : names)
-        std::cout << (has_terminal_controls(name) ? std::string() : name);
+        std::cout << (hub_name_refusal(name).empty() ? name : std::string());
     std::cout << std::flush;
     return names;
 }

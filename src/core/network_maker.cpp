@@ -1,10 +1,12 @@
 #include "network_maker.h"
 
+#include "discovery_commands.h"
 #include "hub_utilities.h"
 #include "network.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +26,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -37,9 +40,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#ifdef _WIN32
 constexpr const char* lock_file_name = ".kestrova-nouveau-reseau.lock";
-#endif
+// Every save builds in a folder of this prefix and eight hex digits.
+constexpr const char* temporary_prefix = ".kestrova-nouveau-";
 constexpr const char* template_files[] = {"settings.py", "urls.py"};
 constexpr const char* template_folders[] = {"hubs", "ressources", "templates", "static"};
 
@@ -61,9 +64,24 @@ public:
 #else
         // The folder itself is locked: no lock file is left behind in it.
         fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0)
-            while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-            }
+        int locked = -1;
+        while (fd >= 0 && (locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked == 0 || fd < 0)
+            return;
+        // NFS takes flock as a write lock, which a folder opened for reading
+        // cannot hold: there a lock file's record lock, which the server keeps.
+        ::close(fd);
+        fd = ::open(lock_file_name, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        while (fd >= 0 && (locked = ::fcntl(fd, F_SETLKW, &whole)) != 0 && errno == EINTR) {
+        }
+        if (fd >= 0 && locked != 0) {
+            ::close(fd);
+            fd = -1;
+        }
 #endif
     }
     ~WorkingDirectoryLock()
@@ -321,6 +339,9 @@ std::string refusal_under_lock(const NewNetwork& network, const Registry& regist
         return "Le nom du réseau est vide.";
     if (name.find('|') != std::string::npos || has_control_character(name))
         return "Le nom du réseau ne peut contenir ni « | », ni saut de ligne, ni caractère de contrôle.";
+    const std::string name_refusal = hub_name_refusal(name);
+    if (!name_refusal.empty())
+        return name_refusal;
     if (!registry.readable)
         return "Le registre networks.data ne peut pas être lu.";
     if (check_registry) {
@@ -359,28 +380,67 @@ std::string new_temporary_folder()
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(device()));
-        const std::string folder = std::string(".kestrova-nouveau-") + suffix;
+        const std::string folder = temporary_prefix + std::string(suffix);
         std::error_code error;
-        if (fs::create_directory(folder, error))
+        if (fs::create_directory(folder, error)) {
+            // It will hold the administrator's password hash: the keeper's alone.
+            fs::permissions(folder, fs::perms::owner_all, error);
             return folder;
+        }
         if (error)
             return std::string();
     }
     return std::string();
 }
 
-// Moves the finished project into place, never over anything that came
-// there meanwhile.
-bool rename_into_place(const std::string& from, const std::string& to)
+bool is_temporary_folder(const std::string& name)
 {
-#ifdef __linux__
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
-#else
+    const std::size_t prefix = std::strlen(temporary_prefix);
+    return name.size() == prefix + 8 && name.compare(0, prefix, temporary_prefix) == 0
+        && name.find_first_not_of("0123456789abcdef", prefix) == std::string::npos;
+}
+
+// What a save cut short left (a save holds the lock from its first step to
+// its last, so none of them is still in use): only folders of that kind,
+// only here. Some hold a password hash.
+void remove_left_temporary_folders()
+{
     std::error_code error;
-    if (exists_here(to))
-        return false;
-    fs::rename(from, to, error);
-    return !error;
+    for (fs::directory_iterator entry(".", error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        std::error_code ignored;
+        if (is_temporary_folder(name) && entry->symlink_status(ignored).type() == fs::file_type::directory)
+            fs::remove_all(name, ignored);
+    }
+}
+
+// Moves the finished project into place, never over anything that came
+// there meanwhile; "" or the system's reason.
+std::string rename_into_place(const std::string& from, const std::string& to)
+{
+#if defined(_WIN32)
+    // Without MOVEFILE_REPLACE_EXISTING the move never replaces anything.
+    if (::MoveFileExA(from.c_str(), to.c_str(), 0))
+        return std::string();
+    return std::system_category().message(static_cast<int>(::GetLastError()));
+#else
+#ifdef __linux__
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return std::string();
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return std::strerror(errno);
+#endif
+    // Where the file system lacks the exclusive rename (NFS, FUSE): claim the
+    // name with an empty folder of our own, which mkdir makes only if nothing
+    // is there, and rename over it; rename replaces a folder only while it is
+    // empty, so whatever came into it meanwhile stays.
+    if (::mkdir(to.c_str(), 0700) != 0)
+        return std::strerror(errno);
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return std::string();
+    const int reason = errno;
+    ::rmdir(to.c_str());
+    return std::strerror(reason);
 #endif
 }
 
@@ -496,8 +556,9 @@ Built build_hub(const NewNetwork& network)
             return failed("l'administrateur n'a pas pu être créé : " + said);
         }
     }
-    if (!rename_into_place(project, path))
-        return failed("« " + path + " » n'a pas pu être mis en place dans le dossier de travail");
+    const std::string not_placed = rename_into_place(project, path);
+    if (!not_placed.empty())
+        return failed("« " + path + " » n'a pas pu être mis en place dans le dossier de travail : " + not_placed);
     std::error_code error;
     fs::remove_all(folder, error);
     return {};
@@ -515,6 +576,7 @@ std::string make_new_network(const NewNetwork& network)
     WorkingDirectoryLock lock;
     if (!lock.held())
         return failure_message(network, "le dossier de travail ne peut pas être verrouillé");
+    remove_left_temporary_folders();
     const Registry registry = read_registry();
     const std::string refusal = refusal_under_lock(network, registry, true);
     if (!refusal.empty())
@@ -542,6 +604,7 @@ std::string make_demo_network()
     WorkingDirectoryLock lock;
     if (!lock.held())
         return failure_message(demo, "le dossier de travail ne peut pas être verrouillé");
+    remove_left_temporary_folders();
     const Registry registry = read_registry();
     const bool listed = std::any_of(registry.records.begin(), registry.records.end(),
                                     [](const auto& record) { return record.second == demo_path; });

@@ -90,9 +90,21 @@ std::string hub_name_of(const HubAnswer& answer)
     // every address, a stream, or bytes that would drive the keeper's terminal
     // are no name: the server is then only "another program".
     const std::string name = fold_blanks(answer.body);
-    if (name.size() > longest_hub_name || (!name.empty() && name.front() == '<') || has_terminal_controls(name))
-        return std::string();
-    return name;
+    return hub_name_refusal(name).empty() ? name : std::string();
+}
+
+std::string hub_name_refusal(const std::string& name)
+{
+    const std::string folded = fold_blanks(name);
+    if (folded.empty())
+        return "Le nom du réseau est vide.";
+    if (folded.size() > longest_hub_name)
+        return "Le nom du réseau dépasse " + std::to_string(longest_hub_name) + " octets.";
+    if (folded.front() == '<')
+        return "Le nom du réseau ne peut pas commencer par « < », qui le ferait prendre pour une page.";
+    if (has_terminal_controls(folded))
+        return "Le nom du réseau ne peut pas contenir de caractère de contrôle.";
+    return std::string();
 }
 
 bool has_terminal_controls(const std::string& text)
@@ -153,6 +165,12 @@ void ServerControl::tell(const std::string& text)
 LaunchOutcome ServerControl::launch(Network& network)
 {
     message.clear();
+    // Its server could never say this name: it would pass for another program.
+    const std::string refusal = hub_name_refusal(network.name);
+    if (!refusal.empty()) {
+        tell("Ce réseau n'est pas démarré : " + refusal);
+        return LaunchOutcome::failed;
+    }
     bool seen = false;
     if (server_port_accepts()) {
         const std::string holder = hub_name_of(ask_hub_name());

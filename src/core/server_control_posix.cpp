@@ -14,9 +14,12 @@
 #include <chrono>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <netinet/in.h>
 #include <poll.h>
 #include <csignal>
+#include <random>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -75,6 +78,28 @@ int connect_before(const std::string& host, int port, Clock::time_point deadline
     return fd;
 }
 
+// The environment entry that every terminal this program opens carries, and
+// with it the terminal's shell and whatever that shell starts: one value per
+// run of the program, so that no other program's terminal passes for ours.
+const std::string& terminal_mark()
+{
+    static const std::string mark = [] {
+        std::random_device device;
+        return "KESTROVA_TERMINAL=" + std::to_string(::getpid()) + "-" + std::to_string(device());
+    }();
+    return mark;
+}
+
+// Whether the system's copy of a process's starting environment holds the mark.
+bool carries_mark(long pid)
+{
+    if (pid <= 1)
+        return false;
+    std::ifstream file("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    const std::string environment((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return ('\0' + environment).find('\0' + terminal_mark() + '\0') != std::string::npos;
+}
+
 bool port_answers(const std::string& host, int port)
 {
     const int fd = connect_before(host, port, Clock::now() + connect_bound);
@@ -88,7 +113,7 @@ bool port_answers(const std::string& host, int port)
 int Network::launch()
 {
     const std::string listen_address = getIp() + ":8000";
-    open_terminal(launch_command(path, listen_address));
+    open_terminal(launch_command(path, listen_address), nullptr, terminal_mark());
     return 0;
 }
 
@@ -166,13 +191,16 @@ namespace {
 constexpr auto stop_step = std::chrono::seconds(5);
 constexpr auto release_poll = std::chrono::milliseconds(5);
 
-// The processes proven by their folder to be the server that listens as
-// `server`: its whole process group when every member runs in the folder
-// (the terminal's shell, the reloader, the server) and the group is not this
-// program's own; else the server and its reloader parent alone.
+// What the stop signals once the listener is proven to be the network's
+// server. Its process group, when every member runs in the folder and the
+// group is not this program's own, gets the Ctrl-C that its terminal would
+// send; the rest of the stop goes to the group only when its leader is the
+// shell of a terminal this program opened, else to the server and its
+// reloader parent alone: a keeper's own wrapper gets the Ctrl-C, no more.
 struct StopTargets
 {
     long group = -1;
+    bool our_terminal = false;
     std::vector<long> processes;
 };
 
@@ -185,7 +213,7 @@ StopTargets proven_targets(long server, const std::string& folder)
         if (std::all_of(members.begin(), members.end(),
                         [&](long member) { return process_folder(member) == folder; })) {
             targets.group = group;
-            return targets;
+            targets.our_terminal = carries_mark(group);
         }
     }
     targets.processes.push_back(server);
@@ -198,10 +226,12 @@ StopTargets proven_targets(long server, const std::string& folder)
 
 void send(const StopTargets& targets, int signal)
 {
-    if (targets.group > 1)
+    const bool to_group = targets.group > 1 && (signal == SIGINT || targets.our_terminal);
+    if (to_group)
         ::kill(static_cast<pid_t>(-targets.group), signal);
-    for (const long pid : targets.processes)
-        ::kill(static_cast<pid_t>(pid), signal);
+    else
+        for (const long pid : targets.processes)
+            ::kill(static_cast<pid_t>(pid), signal);
 }
 
 bool port_free_before(Clock::time_point deadline)
@@ -225,7 +255,11 @@ bool ServerControl::stop()
     const long server = listening_process(getIp(), server_port);
     if (server < 0 && !server_port_accepts())
         return true;
-    if (folder.empty() || process_folder(server) != folder) {
+    // Proven by its folder together with its answer as this network, or
+    // started from a terminal of ours; anything else is told, never signalled.
+    const bool proven = !folder.empty() && process_folder(server) == folder
+        && (carries_mark(server) || is_name_of(Network(served_name, served_folder, ""), hub_name_of(ask_hub_name())));
+    if (!proven) {
         tell("Le port 8000 est tenu par un autre programme que le serveur de « " + served_name
              + " » : rien n'est arrêté.");
         return false;
@@ -242,10 +276,10 @@ bool ServerControl::stop()
         return false;
     }
     // The terminal's shell goes on to an interactive shell once the server
-    // has ended; a hang-up closes its window, as long as it still stands in
-    // the network's folder.
-    if (targets.group > 1 && process_group_of(targets.group) == targets.group
-        && process_folder(targets.group) == folder)
+    // has ended; a hang-up closes its window, as long as it is still the
+    // shell of a terminal of ours, standing in the network's folder.
+    if (targets.our_terminal && process_group_of(targets.group) == targets.group
+        && process_folder(targets.group) == folder && carries_mark(targets.group))
         ::kill(static_cast<pid_t>(targets.group), SIGHUP);
     return true;
 }

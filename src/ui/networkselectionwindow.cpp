@@ -29,6 +29,9 @@ NetworkSelectionWindow::NetworkSelectionWindow(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle("Accueil Kestrova");
+    // What the launcher could not prepare in the working folder (a full disk).
+    failure_text = QString::fromUtf8(qgetenv("KESTROVA_PREPARATION"));
+    qunsetenv("KESTROVA_PREPARATION");
     main_mode();
     setFixedSize(800, 400);
 }

@@ -8,6 +8,7 @@
 
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <iostream>
 #include <thread>
@@ -86,6 +87,10 @@ private slots:
 
     void who_answers_data();
     void who_answers();
+
+    void a_registry_name_no_hub_could_say_is_told_when_pressed();
+    void stop_signals_only_what_it_must_data();
+    void stop_signals_only_what_it_must();
 };
 
 void TestServerControl::command_texts_data()
@@ -279,6 +284,81 @@ void TestServerControl::who_answers()
     const std::string said = hub_name_of(parse_hub_answer(raw.toStdString()));
     QCOMPARE(QString::fromStdString(said), name);
     QCOMPARE(is_name_of(Network("Réseau\tHub", "hub", ""), said), ours);
+}
+
+void TestServerControl::a_registry_name_no_hub_could_say_is_told_when_pressed()
+{
+    ServerControl control;
+    Network network(std::string(256, 'a'), "p", "");
+    QCOMPARE(control.launch(network), LaunchOutcome::failed);
+    QVERIFY2(control.told().find("255 octets") != std::string::npos, control.told().c_str());
+}
+
+// A hub found running at the launch, then (if any) what the keeper ran in
+// its folder after it: only the network's proven server is signalled, a
+// keeper's wrapper gets no more than Ctrl-C, this program's own group nothing.
+void TestServerControl::stop_signals_only_what_it_must_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<bool>("stopped");
+    QTest::addColumn<bool>("survives");
+    const QString hub = "python3 manage.py runserver --noreload " + host + ":8000";
+    QTest::newRow("a hub on every address") << "exec " + QString(hub).replace(host, "0.0.0.0") << "" << true << false;
+    QTest::newRow("another program afterwards") << "exec " + hub << "exec python3 -m http.server --bind " + host + " 8000"
+                                                << false << true;
+    QTest::newRow("the keeper's wrapper") << "exec setsid sh -c 'trap \"echo Ctrl-C\" INT; " + hub + "; sleep 600'"
+                                          << "" << true << true;
+    QTest::newRow("deaf to Ctrl-C") << "exec setsid sh -c 'trap \"\" INT; " + hub + "; sleep 600'" << "" << true << true;
+    QTest::newRow("in this program's own group") << "exec " + hub << "" << true << false;
+}
+
+void TestServerControl::stop_signals_only_what_it_must()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, then);
+    QFETCH(bool, stopped);
+    QFETCH(bool, survives);
+    kt::WorkDir dir;
+    const QString project = kt::provision_hub(dir.path(), "quartier");
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({host});
+    stand_ins.prefer_system_python();
+    const bool own_group = QString(QTest::currentDataTag()).contains("own group");
+    if (own_group && ::setpgid(0, 0) == 0) // every member of this program's group then runs in the folder
+        QDir::setCurrent(project);
+    struct Started // ends what the row started, wrappers with their groups, whatever the checks say
+    {
+        QProcess runs[2];
+        ~Started()
+        {
+            for (QProcess& run : runs) {
+                if (run.state() == QProcess::Running && ::getpgid(run.processId()) == run.processId())
+                    ::kill(-static_cast<pid_t>(run.processId()), SIGKILL);
+                run.kill(), run.waitForFinished();
+            }
+        }
+    } started;
+    const auto run = [&](int i, const QString& command) {
+        started.runs[i].setWorkingDirectory(project);
+        started.runs[i].start("/bin/sh", {"-c", command});
+        return started.runs[i].waitForStarted() && kt::wait_for_port(host, 8000, 20000);
+    };
+    QVERIFY(run(0, first));
+    ServerControl control;
+    Network network("Quartier", own_group ? "." : "quartier", "");
+    QCOMPARE(control.launch(network), LaunchOutcome::already_running);
+    if (!then.isEmpty()) {
+        started.runs[0].kill(), started.runs[0].waitForFinished();
+        QTRY_VERIFY(!kt::wait_for_port(host, 8000, 50));
+        QVERIFY(run(1, then));
+    }
+    kt::StreamCapture err(std::cerr);
+    QCOMPARE(control.stop(), stopped);
+    QCOMPARE(err.text().find("rien n'est arrêté") != std::string::npos, !stopped);
+    QCOMPARE(kt::wait_for_port(host, 8000, 100), !stopped);
+    QCOMPARE(!started.runs[then.isEmpty() ? 0 : 1].waitForFinished(500), survives);
+    QDir::setCurrent(dir.path());
 }
 
 QTEST_GUILESS_MAIN(TestServerControl)

@@ -1,5 +1,6 @@
 // The new network form: how it is reached and left, what a refused save
 // leaves (nothing), what a save makes. Debian's Django; hubs made, not run.
+#include "busy_work.h"
 #include "network_maker.h"
 #include "networkselectionwindow.h"
 #include "new_network_form.h"
@@ -9,6 +10,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <atomic>
 #include <future>
 #include <iostream>
 #include <optional>
@@ -108,10 +110,14 @@ private slots:
             {"name empty", 0, "", "nom du réseau est vide"},
             {"name with a bar", 0, "a|b", "« | »"},
             {"name with a control character", 0, "a\tb", "caractère de contrôle"},
+            {"name with a C1 control", 0, "Atelier\xc2\x9b" "2J", "caractère de contrôle"},
+            {"name longer than a hub may say", 0, "", "255 octets"},
+            {"name read as a page", 0, "<b>Atelier</b>", "« < »"},
             {"name registered", 0, "Premier", "déjà dans networks.data"},
             {"path empty", 1, "", "chemin d'accès est vide"},
             {"path not an identifier", 1, "mon-atelier", "identifiant Python"},
             {"path a Python module", 1, "json", "conflicts with the name of an existing Python module"},
+            {"path a Python keyword", 1, "class", "mot réservé"},
             {"path already there", 1, "existant", "existe déjà"},
             {"pseudonym empty", 2, "", "pseudo de l'administrateur est vide"},
             {"pseudonym with a blank", 2, "la gardienne", "Pseudo refusé"},
@@ -120,6 +126,8 @@ private slots:
             {"confirmation differs", 4, "Vague-Salee-Quai-43", "confirmation ne correspond pas"},
             {"django-admin fails halfway", 0, "Atelier du Port", "disque plein"},
             {"django-admin missing", 0, "Atelier du Port", "introuvable"},
+            {"a folder comes meanwhile", 0, "Atelier du Port", "« atelier » n'a pas pu être mis en place"},
+            {"a folder comes meanwhile, no exclusive rename", 0, "Atelier du Port", "n'a pas pu être mis en place"},
         };
         for (const auto& [tag, row, value, said] : rows)
             QTest::newRow(tag) << row << QString::fromUtf8(value) << QString::fromUtf8(said);
@@ -138,12 +146,17 @@ private slots:
         if (tag.endsWith("missing")) {
             stand_ins->link_system_tool("python3");
             qputenv("PATH", stand_ins->path().toLocal8Bit());
+        } else if (tag.contains("meanwhile")) {
+            // Empty: a rename without its no-replace guard would take its place.
+            stand_ins->add("django-admin", "#!/bin/sh\nmkdir ../\"$2\"\nexec /usr/bin/django-admin \"$@\"\n");
+            if (tag.contains("exclusive"))
+                qputenv("KESTROVA_REFUSE_EXCLUSIVE_RENAME", "1");
         } else if (tag.endsWith("halfway")) {
             stand_ins->add("django-admin", "#!/bin/sh\nmkdir -p \"$2/$2\" && echo x > \"$2/manage.py\"\n"
                                            "echo 'CommandError: disque plein' >&2\nexit 1\n");
         }
         QStringList values = good;
-        values[row] = value;
+        values[row] = tag.startsWith("name longer") ? QString(256, 'a') : value;
         values[4] = values[3];
         if (row == 4)
             values[4] = value;
@@ -159,6 +172,9 @@ private slots:
         QVERIFY2(QString::fromStdString(errors.text()).contains(said), errors.text().c_str());
         for (int i = 0; i < 5; ++i)
             QCOMPARE(field(window, i)->text(), values[i]);
+        qunsetenv("KESTROVA_REFUSE_EXCLUSIVE_RENAME");
+        if (tag.contains("meanwhile"))
+            QVERIFY(QDir().rmdir("atelier"));
         QCOMPARE(snapshot(), before);
     }
 
@@ -167,6 +183,11 @@ private slots:
         // The registry is a link: the line goes to the file it names. (The
         // log-in is tried end to end, on the running hub.)
         QVERIFY(QFile::rename("networks.data", "registre.txt") && QFile::link("registre.txt", "networks.data"));
+        // On a file system without the exclusive rename (NFS, FUSE), after a
+        // save cut short that left its folder, password hash and all.
+        qputenv("KESTROVA_REFUSE_EXCLUSIVE_RENAME", "1");
+        QVERIFY(QDir().mkpath(".kestrova-nouveau-0badcafe/atelier") && QDir().mkpath(".kestrova-nouveau-autre"));
+        kt::write_file(".kestrova-nouveau-0badcafe/atelier/db.sqlite3", "pbkdf2_sha256$");
         NetworkSelectionWindow window;
         open_form(window, good);
         QTest::keyClick(field(window, 4), Qt::Key_Return);
@@ -174,18 +195,41 @@ private slots:
         QCOMPARE(button_texts(window), QStringList({"Premier", "Atelier du Port"}));
         QCOMPARE(kt::read_file("registre.txt"), QByteArray("Premier|premier|\nAtelier du Port|atelier|\n"));
         QVERIFY(QFileInfo("networks.data").isSymLink() && QFileInfo("atelier/db.sqlite3").isFile());
-        QCOMPARE(QDir(".").entryList({".kestrova-nouveau-*"}, QDir::Dirs | QDir::Hidden), QStringList());
+        qunsetenv("KESTROVA_REFUSE_EXCLUSIVE_RENAME");
+        QCOMPARE(QDir(".").entryList({".kestrova-nouveau-*"}, QDir::Dirs | QDir::Hidden), QStringList {".kestrova-nouveau-autre"});
     }
 
-    void two_saves_of_one_path_at_once_make_one_hub()
+    void two_saves_of_one_path_or_name_at_once_make_one_hub()
     {
-        const auto save = [](const char* name) {
-            return std::async(std::launch::async, make_new_network, NewNetwork {name, "commun", "", "", "", false});
+        const auto save = [](const char* name, const char* path) {
+            return std::async(std::launch::async, make_new_network, NewNetwork {name, path, "", "", "", false});
         };
-        auto one = save("Un"), two = save("Deux");
+        auto one = save("Un", "commun"), two = save("Deux", "commun");
         QCOMPARE(int(one.get().empty()) + int(two.get().empty()), 1);
-        QVERIFY(QList<QByteArray>({"Premier|premier|\nUn|commun|\n", "Premier|premier|\nDeux|commun|\n"})
-                    .contains(kt::read_file("networks.data")));
+        auto three = save("Trois", "trois"), four = save("Trois", "quatre");
+        QCOMPARE(int(three.get().empty()) + int(four.get().empty()), 1);
+        QCOMPARE(kt::read_file("networks.data").count("Trois|"), 1);
+    }
+
+    // While a save runs, keys, clicks and a close meant for its window are
+    // dropped; another window of the program still takes them.
+    void the_busy_window_drops_input_and_another_stays_usable()
+    {
+        NetworkSelectionWindow window;
+        open_form(window, good);
+        window.show();
+        QLineEdit other;
+        other.show();
+        std::atomic<bool> release {false};
+        QVERIFY(BusyWork::run(&window, [&release] { while (!release) QThread::msleep(5); }, [](const std::string&) {}));
+        QTest::keyClicks(field(window, 0), "x");
+        QLabel* back = label_with(window, "Retour a la Selection");
+        QTest::mouseClick(back, Qt::LeftButton, {}, QPoint(10, back->height() / 2));
+        const bool closed = window.close();
+        QTest::keyClicks(&other, "y");
+        release = true;
+        QTRY_VERIFY(!BusyWork::busy(&window));
+        QVERIFY(!closed && other.text() == "y" && field(window, 0) && field(window, 0)->text() == good[0]);
     }
 
 private:
