@@ -1,9 +1,13 @@
 #include "address_field.h"
 
+#include <QApplication>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
+
+#include <iostream>
 
 AddressField::AddressField(QWidget* parent)
     : QWidget(parent), edit(new QLineEdit()), ask_button(new QPushButton("Ajouter")), message(new QLabel())
@@ -20,10 +24,23 @@ AddressField::AddressField(QWidget* parent)
     layout->addWidget(message, 1, 0, 1, 2);
     connect(edit, &QLineEdit::returnPressed, this, [this] { emit asked(edit->text()); });
     connect(ask_button, &QPushButton::clicked, this, [this] { emit asked(edit->text()); });
+    // As a browser's address bar; active only while the field is shown.
+    auto* go_to_field = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_L), this);
+    connect(go_to_field, &QShortcut::activated, this, [this] {
+        edit->setFocus(Qt::ShortcutFocusReason);
+        edit->selectAll();
+    });
+}
+
+bool AddressField::has_focus() const
+{
+    return isAncestorOf(QApplication::focusWidget());
 }
 
 void AddressField::tell(const QString& text, bool failure)
 {
+    if (failure)
+        std::cerr << text.toStdString() << std::endl;
     message->setStyleSheet(failure ? "color: #b00020;" : "color: #0072c6;");
     message->setText(text);
 }

@@ -16,8 +16,9 @@ class AddressField : public QWidget
 public:
     explicit AddressField(QWidget* parent = nullptr);
 
-    // A message beside the field; a failure shows as one.
+    // A message beside the field; a failure shows as one, and goes to the error stream too.
     void tell(const QString& message, bool failure);
+    bool has_focus() const;
 
 signals:
     // Enter, or the button, with the field's text.

@@ -153,10 +153,8 @@ void ClientWindow::selecting_networks_mode()
             HubAddress where;
             read_hub_address(address, &where);
             const QString failure = forget_hub(where.host, where.port);
-            if (!failure.isEmpty()) {
-                std::cerr << failure.toStdString() << std::endl;
+            if (!failure.isEmpty())
                 field->tell(failure, true);
-            }
             search->forget(address);
         });
         button->addAction(forget);
@@ -164,6 +162,9 @@ void ClientWindow::selecting_networks_mode()
     }
     connect(mapper, SIGNAL(mapped(int)), this, SLOT(launch_netw(int)));
     place_address_field(selection_layout);
+    // The keys stay where the member types; elsewhere they start on the first hub.
+    if (!networks.empty() && !field->has_focus())
+        qobject_cast<QWidget*>(mapper->mapping(0))->setFocus();
 #endif
 }
 
@@ -244,6 +245,11 @@ void ClientWindow::ask_typed(const QString& text)
         }
         told->tell(utf8("Hub trouvé à " + address + " : ") + QString::fromUtf8(answer.name.c_str()), false);
         remember(address, answer.name);
+        // Its button takes the keys: space opens it.
+        auto* mapper = findChild<QSignalMapper*>(QString(), Qt::FindDirectChildrenOnly);
+        for (std::size_t i = 0; mapper && !connected && i < networks.size(); ++i)
+            if (networks[i]->address == address)
+                qobject_cast<QWidget*>(mapper->mapping(int(i)))->setFocus(Qt::OtherFocusReason);
     });
 }
 
@@ -252,10 +258,8 @@ void ClientWindow::ask_remembered()
     QString told;
     for (const RememberedHub& hub : remembered_hubs(&told))
         search->ask(HubAddress {hub.host, hub.port}, nullptr);
-    if (!told.isEmpty()) {
-        std::cerr << told.toStdString() << std::endl;
+    if (!told.isEmpty())
         field->tell(told, true);
-    }
 }
 
 void ClientWindow::remember(const std::string& address, const std::string& name)
@@ -264,10 +268,8 @@ void ClientWindow::remember(const std::string& address, const std::string& name)
     if (!read_hub_address(address, &where).empty())
         return;
     const QString failure = remember_hub(RememberedHub {where.host, where.port, name});
-    if (!failure.isEmpty()) {
-        std::cerr << failure.toStdString() << std::endl;
+    if (!failure.isEmpty())
         field->tell(failure, true);
-    }
 }
 
 void ClientWindow::show_hubs()
