@@ -18,15 +18,12 @@
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPalette>
-#include <QPointer>
 #include <QPushButton>
 #include <QSignalMapper>
 #include <QTimer>
 #include <QUrl>
 #include <QVariant>
 #include <QVBoxLayout>
-
-#include <iostream>
 
 namespace {
 
@@ -235,15 +232,13 @@ void ClientWindow::ask_typed(const QString& text)
     }
     const std::string address = hub_address_text(where);
     field->tell(utf8("Demande à " + address + " …"), false);
-    const QPointer<AddressField> told(field);
-    search->ask(where, [this, told, address](const HubAnswer& answer) {
-        if (!told)
-            return;
+    // The answer comes through the search, which the window owns: the window is still there.
+    search->ask(where, [this, address](const HubAnswer& answer) {
         if (!answer.hub) {
-            told->tell(answer.failure, true);
+            field->tell(answer.failure, true);
             return;
         }
-        told->tell(utf8("Hub trouvé à " + address + " : ") + QString::fromUtf8(answer.name.c_str()), false);
+        field->tell(utf8("Hub trouvé à " + address + " : " + answer.name), false);
         remember(address, answer.name);
         // Its button takes the keys: space opens it.
         auto* mapper = findChild<QSignalMapper*>(QString(), Qt::FindDirectChildrenOnly);
