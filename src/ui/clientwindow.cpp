@@ -239,7 +239,8 @@ void ClientWindow::ask_typed(const QString& text)
             return;
         }
         field->tell(utf8("Hub trouvé à " + address + " : " + answer.name), false);
-        remember(address, answer.name);
+        // Written once the button is drawn: the file's sync costs a millisecond or more.
+        QTimer::singleShot(0, this, [this, address, name = answer.name] { remember(address, name); });
         // Its button takes the keys: space opens it.
         auto* mapper = findChild<QSignalMapper*>(QString(), Qt::FindDirectChildrenOnly);
         for (std::size_t i = 0; mapper && !connected && i < networks.size(); ++i)

@@ -4,20 +4,20 @@
 
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QNetworkProxy>
 #include <QPointer>
+#include <QTcpSocket>
 #include <QTimer>
-#include <QUrl>
 
 #include <memory>
 
 namespace {
 
-// As the sweep's curl --max-time: the whole answer, from the first byte sent.
+// As the sweep's curl --max-time: the whole answer, from the connection's start.
 const int answer_bound_ms = 4500;
-const qint64 answer_limit = 4096;
+const int answer_limit = 4096;
+// Room for the status line and headers before the body.
+const int head_limit = 8192;
 const int resolve_bound_ms = 3000;
 
 QString shown(const std::string& host, int port)
@@ -26,82 +26,93 @@ QString shown(const std::string& host, int port)
     return (name.contains(':') ? "[" + name + "]" : name) + ":" + QString::number(port);
 }
 
-void ask_address(QNetworkAccessManager* web, QObject* context, const QHostAddress& target, const std::string& host,
-                 int port, const std::function<void(const HubAnswer&)>& done)
+// The status of a whole head ("HTTP/1.x NNN ..."), or 0.
+int status_of(const QByteArray& head)
 {
-    QUrl url;
-    url.setScheme("http");
-    url.setHost(target.toString());
-    url.setPort(port);
-    url.setPath("/_infos/kl/");
-    QNetworkRequest request(url);
-    // The hub sees the name the member gave, as a browser would send it.
-    request.setRawHeader("Host", shown(host, port).toUtf8());
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    QNetworkReply* reply = web->get(request);
-    // Memory stays bounded whatever the peer sends: Qt buffers no more than this.
-    reply->setReadBufferSize(answer_limit);
-    auto body = std::make_shared<QByteArray>();
-    auto timed_out = std::make_shared<bool>(false);
-    auto whole = std::make_shared<bool>(false);
-    auto* deadline = new QTimer(reply);
+    const QList<QByteArray> words = head.left(head.indexOf("\r\n")).split(' ');
+    return words.size() >= 2 && words[0].startsWith("HTTP/1.") ? words[1].toInt() : 0;
+}
+
+// A plain HTTP/1.0 GET over a socket: no thread to start and no connection
+// cache, which keeps a first ask as quick as the hub's own answer.
+void ask_address(QObject* context, const QHostAddress& target, const std::string& host, int port,
+                 const std::function<void(const HubAnswer&)>& done)
+{
+    auto* socket = new QTcpSocket(context);
+    // Straight to the hub, whatever proxy the environment names.
+    socket->setProxy(QNetworkProxy::NoProxy);
+    auto* deadline = new QTimer(socket);
     deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, reply, [reply, timed_out] {
-        *timed_out = true;
-        reply->abort();
+    auto received = std::make_shared<QByteArray>();
+    auto ended = std::make_shared<bool>(false);
+    const QString where = shown(host, port);
+    const auto finish = [=](const HubAnswer& answer) {
+        if (*ended)
+            return;
+        *ended = true;
+        deadline->stop();
+        socket->abort();
+        socket->deleteLater();
+        done(answer);
+    };
+    const auto failure = [=](const QString& why) { finish(HubAnswer {false, std::string(), where + " : " + why}); };
+    // The answer so far: a hub's, once its body is whole or 4 KiB long.
+    const auto judge = [=](bool closed) {
+        const int head_end = received->indexOf("\r\n\r\n");
+        if (head_end < 0) {
+            if (closed || received->size() > head_limit)
+                failure(closed ? "ce n'est pas un hub (connexion fermée sans réponse)."
+                               : "ce n'est pas un hub (réponse illisible).");
+            return;
+        }
+        const int status = status_of(*received);
+        if (status != 200) {
+            failure(status ? "ce n'est pas un hub (réponse HTTP " + QString::number(status) + ")."
+                           : "ce n'est pas un hub (réponse illisible).");
+            return;
+        }
+        const QByteArray body = received->mid(head_end + 4);
+        if (closed || body.size() >= answer_limit)
+            finish(HubAnswer {true, fold_blanks(body.left(answer_limit).toStdString()), QString()});
+    };
+    QObject::connect(deadline, &QTimer::timeout, socket,
+                     [=] { failure("aucune réponse entière dans le délai (4,5 s)."); });
+    QObject::connect(socket, &QTcpSocket::connected, socket, [=] {
+        socket->write("GET /_infos/kl/ HTTP/1.0\r\nHost: " + where.toUtf8()
+                      + "\r\nAccept: */*\r\nConnection: close\r\n\r\n");
+    });
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [=] {
+        // Never more than a head and 4 KiB held, whatever the peer sends.
+        received->append(socket->read(head_limit + answer_limit - received->size()));
+        judge(false);
+    });
+    QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [=](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::RemoteHostClosedError) {
+            received->append(socket->read(head_limit + answer_limit - received->size()));
+            judge(true);
+        } else if (error == QAbstractSocket::ConnectionRefusedError)
+            failure("connexion refusée, aucun hub n'écoute là.");
+        else
+            failure("injoignable (" + socket->errorString() + ").");
     });
     deadline->start(answer_bound_ms);
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, body, whole] {
-        body->append(reply->read(answer_limit - body->size()));
-        // The first 4 KiB are the answer: a peer that streams on is cut there.
-        if (body->size() >= answer_limit) {
-            *whole = true;
-            reply->abort();
-        }
-    });
-    const QPointer<QObject> alive(context);
-    QObject::connect(reply, &QNetworkReply::finished, reply, [=] {
-        reply->deleteLater();
-        deadline->stop();
-        if (!alive)
-            return;
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        HubAnswer answer;
-        const QString where = shown(host, port);
-        if (*timed_out)
-            answer.failure = where + " : aucune réponse entière dans le délai (4,5 s).";
-        else if ((reply->error() == QNetworkReply::NoError || *whole) && status == 200) {
-            body->append(reply->read(answer_limit - body->size()));
-            answer.hub = true;
-            answer.name = fold_blanks(body->toStdString());
-        } else if (reply->error() == QNetworkReply::ConnectionRefusedError)
-            answer.failure = where + " : connexion refusée, aucun hub n'écoute là.";
-        else if (status != 0)
-            answer.failure = where + " : ce n'est pas un hub (réponse HTTP " + QString::number(status) + ").";
-        else if (reply->error() == QNetworkReply::RemoteHostClosedError)
-            answer.failure = where + " : ce n'est pas un hub (connexion fermée sans réponse).";
-        else
-            answer.failure = where + " : injoignable.";
-        done(answer);
-    });
+    socket->connectToHost(target, quint16(port));
 }
 
 } // namespace
 
-void ask_hub(QNetworkAccessManager* web, QObject* context, const std::string& host, int port,
-             std::function<void(const HubAnswer&)> done)
+void ask_hub(QObject* context, const std::string& host, int port, std::function<void(const HubAnswer&)> done)
 {
     const QString name = QString::fromStdString(host);
     const QHostAddress literal(name);
     if (!literal.isNull()) {
-        ask_address(web, context, literal, host, port, done);
+        ask_address(context, literal, host, port, done);
         return;
     }
     // Qt resolves in a thread of its own; the timer bounds the wait for it.
     auto pending = std::make_shared<bool>(true);
     auto* bound = new QTimer(context);
     bound->setSingleShot(true);
-    const QPointer<QNetworkAccessManager> manager(web);
     const int id = QHostInfo::lookupHost(name, context, [=](const QHostInfo& info) {
         if (!*pending)
             return;
@@ -112,11 +123,11 @@ void ask_hub(QNetworkAccessManager* web, QObject* context, const std::string& ho
             if (target.isNull() || (target.protocol() != QAbstractSocket::IPv4Protocol
                                     && address.protocol() == QAbstractSocket::IPv4Protocol))
                 target = address;
-        if (target.isNull() || !manager) {
+        if (target.isNull()) {
             done(HubAnswer {false, std::string(), "Le nom « " + name + " » ne donne aucune adresse."});
             return;
         }
-        ask_address(manager, context, target, host, port, done);
+        ask_address(context, target, host, port, done);
     });
     QObject::connect(bound, &QTimer::timeout, context, [=] {
         if (!*pending)

@@ -6,8 +6,6 @@
 #include "hub_browser.h"
 #include "hub_utilities.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
 
 #include <arpa/inet.h>
 
@@ -110,7 +108,7 @@ void HubSearch::service_up(const QString& key, const QString& host, quint16 port
     HubAddress where;
     where.host = host.toStdString();
     where.port = port;
-    ask_hub(network(), this, where.host, where.port, [=](const HubAnswer& answer) {
+    ask_hub(this, where.host, where.port, [=](const HubAnswer& answer) {
         const auto still = announced.find(key);
         // Gone, or announced anew elsewhere, meanwhile: that ask counts.
         if (still == announced.end() || still->second.address != address)
@@ -129,21 +127,10 @@ void HubSearch::service_up(const QString& key, const QString& host, quint16 port
     });
 }
 
-QNetworkAccessManager* HubSearch::network()
-{
-    // Made on first use: its set-up costs the window's start time otherwise.
-    if (!web) {
-        web = new QNetworkAccessManager(this);
-        // Straight to the hub, whatever proxy the environment names.
-        web->setProxy(QNetworkProxy::NoProxy);
-    }
-    return web;
-}
-
 void HubSearch::ask(const HubAddress& where, const std::function<void(const HubAnswer&)>& told)
 {
     const std::string address = hub_address_text(where);
-    ask_hub(network(), this, where.host, where.port, [=](const HubAnswer& answer) {
+    ask_hub(this, where.host, where.port, [=](const HubAnswer& answer) {
         if (answer.hub) {
             const auto known = std::find_if(named.begin(), named.end(),
                                              [&](const FoundHub& hub) { return hub.address == address; });

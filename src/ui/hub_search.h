@@ -11,7 +11,6 @@
 #include <vector>
 
 class HubBrowser;
-class QNetworkAccessManager;
 struct HubAddress;
 struct HubAnswer;
 
@@ -52,13 +51,12 @@ signals:
 private:
     void service_up(const QString& key, const QString& host, quint16 port, int tries);
     void service_down(const QString& key);
-    QNetworkAccessManager* network();
+
     void sweep();
     void sweep_ended(const std::vector<std::string>& servers, const std::vector<std::string>& names,
                      const std::string& failure);
 
     HubBrowser* browser;
-    QNetworkAccessManager* web = nullptr;
     QTimer next_sweep;
     // Once DNS-SD is back, it alone tells: the sweep's hubs go after this grace.
     QTimer sweep_expiry;
