@@ -5,7 +5,8 @@ set(KESTROVA_CORE_COMMON
   src/core/server_commands.cpp src/core/server_control.cpp src/core/hub_provisioning.cpp
   src/core/port_owner.cpp src/core/network_maker.cpp)
 set(KESTROVA_CORE_POSIX
-  src/core/server_control_posix.cpp src/core/terminal_posix.cpp src/core/hub_discovery.cpp)
+  src/core/server_control_posix.cpp src/core/terminal_posix.cpp src/core/hub_discovery.cpp
+  src/core/hub_address.cpp)
 # The Windows build's server control and its platform seam (src/core/win). On a
 # host without Windows the seam's C runtime calls reach the stand-in programs
 # of standins/.
@@ -72,7 +73,8 @@ function(kestrova_add_flavour FLAVOUR)
     find_package(Qt5 COMPONENTS Network REQUIRED)
     find_package(PkgConfig REQUIRED)
     pkg_check_modules(AVAHI_CLIENT REQUIRED IMPORTED_TARGET avahi-client)
-    target_sources(${ui} PRIVATE src/ui/hub_search.cpp src/ui/hub_browser.cpp)
+    target_sources(${ui} PRIVATE src/ui/hub_search.cpp src/ui/hub_browser.cpp src/ui/hub_ask.cpp
+                   src/ui/address_field.cpp src/ui/remembered_hubs.cpp)
     target_link_libraries(${ui} PUBLIC Qt5::Network PkgConfig::AVAHI_CLIENT)
   endif()
 

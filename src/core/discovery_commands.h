@@ -8,7 +8,14 @@
 
 // Ping scan of the /24 around host_address, without reverse look-ups: names
 // are never used, and looking them up takes seconds per subnet.
-std::string scan_command(const std::string& host_address);
+// A wider subnet is scanned whole up to a /22: prefix gives its width.
+std::string scan_command(const std::string& host_address, int prefix = 24);
+// This computer's netmask as ifconfig shows it on the line that getIp reads.
+std::string mask_command();
+// The width of the scan for what mask_command printed ("netmask 255.255.254.0"):
+// 24 for a /24, a narrower subnet or a mask that cannot be read; the subnet's
+// own prefix from /23 to /22; 22 for anything wider (`narrowed` set then).
+int scan_prefix(const std::string& mask_line, bool* narrowed);
 // The address of every host in a scan listing, in its order, whether nmap
 // shows the host under a name ("name (address)") or by its address alone.
 std::vector<std::string> scanned_hosts(const std::string& listing);

@@ -1,4 +1,5 @@
 #include "discovery_commands.h"
+#include "hub_address.h"
 #include "hub_utilities.h"
 
 #include <algorithm>
@@ -29,20 +30,42 @@ const std::size_t most_asks_at_once = 256;
 // An ask that cannot start (no descriptor or process to be had for the
 // moment) waits for others to end and tries again, this many times.
 const int ask_tries = 6;
-const std::string scan_prefix = "Nmap scan report for ";
+const std::string report_prefix = "Nmap scan report for ";
+// The widest subnet swept whole: 1,024 addresses, four rounds of the pool at most.
+const int widest_prefix = 22;
 
 } // namespace
 
-std::string scan_command(const std::string& host_address)
+std::string scan_command(const std::string& host_address, int prefix)
 {
-    return "nmap -sn -n " + shell_quote(host_address + "/24");
+    return "nmap -sn -n " + shell_quote(host_address + "/" + std::to_string(prefix));
+}
+
+std::string mask_command()
+{
+    return "ifconfig | grep 'inet ' | grep -v '127.0.0.1' | awk '{print $3, $4}' | tail -n 1";
+}
+
+int scan_prefix(const std::string& mask_line, bool* narrowed)
+{
+    *narrowed = false;
+    const std::string word = "netmask ";
+    if (mask_line.compare(0, word.size(), word) != 0)
+        return 24;
+    const int prefix = mask_prefix(mask_line.substr(word.size()));
+    if (prefix < 0 || prefix >= 24)
+        return 24;
+    if (prefix >= widest_prefix)
+        return prefix;
+    *narrowed = true;
+    return widest_prefix;
 }
 
 std::vector<std::string> scanned_hosts(const std::string& listing)
 {
     std::vector<std::string> hosts;
     for (const std::string& line : splitLines(listing)) {
-        if (line.compare(0, scan_prefix.size(), scan_prefix) != 0)
+        if (line.compare(0, report_prefix.size(), report_prefix) != 0)
             continue;
         // The address is the last word: bare, or in parentheses after a name.
         std::string address = line.substr(line.find_last_of(' ') + 1);
@@ -138,7 +161,15 @@ std::vector<std::string> fetch_networks()
     // Without an address of our own there is no subnet to scan.
     if (address.empty())
         return {};
-    return scanned_hosts(exec_cmd(scan_command(address)));
+    bool narrowed = false;
+    const int prefix = scan_prefix(exec_cmd(mask_command()), &narrowed);
+    static std::once_flag told;
+    if (narrowed)
+        std::call_once(told, [&] {
+            std::cerr << "Le sous-réseau de " << address << " dépasse 1024 adresses : seul le /22 autour de "
+                      << "cette adresse est parcouru." << std::endl;
+        });
+    return scanned_hosts(exec_cmd(scan_command(address, prefix)));
 }
 
 std::vector<std::string> find_servers()

@@ -1,11 +1,18 @@
 #include "clientwindow.h"
 
 #include "example_host.h"
+#ifndef KESTROVA_WINDOWS_BUILD
+#include "address_field.h"
+#include "hub_address.h"
+#include "hub_ask.h"
 #include "hub_search.h"
+#include "remembered_hubs.h"
+#endif
 #include "hub_utilities.h"
 #include "network.h"
 #include "screen_parts.h"
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -37,6 +44,10 @@ ClientWindow::ClientWindow(QWidget* parent)
 {
     setStyleSheet(" background: #fff;");
     setWindowTitle("Recherche de Reseaux");
+#ifndef KESTROVA_WINDOWS_BUILD
+    field = new AddressField(this);
+    connect(field, &AddressField::asked, this, [this](const QString& text) { ask_typed(text); });
+#endif
     searching_networks_mode();
     setFixedSize(window_size);
 #ifndef KESTROVA_WINDOWS_BUILD
@@ -44,6 +55,7 @@ ClientWindow::ClientWindow(QWidget* parent)
     connect(search, &HubSearch::hubs_changed, this, [this] { show_hubs(); });
     // Once the event loop runs: the window is shown before anything is asked.
     QTimer::singleShot(0, search, &HubSearch::start);
+    QTimer::singleShot(0, this, [this] { ask_remembered(); });
 #endif
 }
 
@@ -80,6 +92,9 @@ void ClientWindow::searching_networks_mode()
     searching_layout->addWidget(animation_row);
     searching_layout->addWidget(message);
     searching_layout->addWidget(spacer);
+#ifndef KESTROVA_WINDOWS_BUILD
+    place_address_field(searching_layout);
+#endif
 }
 
 void ClientWindow::selecting_networks_mode()
@@ -128,8 +143,25 @@ void ClientWindow::selecting_networks_mode()
         mapper->setMapping(button, static_cast<int>(i));
         button->setProperty("class", "net-btn");
         list_layout->addWidget(button);
+        // Its context menu forgets it: the list stays what the search shows.
+        auto* forget = new QAction("Oublier ce hub", button);
+        const std::string address = networks[i]->address;
+        connect(forget, &QAction::triggered, this, [this, address] {
+            HubAddress where;
+            read_hub_address(address, &where);
+            const QString failure = forget_hub(where.host, where.port);
+            if (!failure.isEmpty())
+                field->tell(failure, true);
+            search->forget(address);
+        });
+        button->addAction(forget);
+        button->setContextMenuPolicy(Qt::ActionsContextMenu);
     }
     connect(mapper, SIGNAL(mapped(int)), this, SLOT(launch_netw(int)));
+    place_address_field(selection_layout);
+    // The keys stay where the member types; elsewhere they start on the first hub.
+    if (!networks.empty() && !field->has_focus())
+        qobject_cast<QWidget*>(mapper->mapping(0))->setFocus();
 #endif
 }
 
@@ -177,7 +209,63 @@ void ClientWindow::network_selected_mode()
 #ifndef KESTROVA_WINDOWS_BUILD
 void ClientWindow::remove_layouts(QWidget*)
 {
+    // The field outlives the screens, with what the member typed in it.
+    if (layout())
+        layout()->removeWidget(field);
+    field->hide();
     remove_screen(this);
+}
+
+void ClientWindow::place_address_field(QBoxLayout* screen)
+{
+    screen->addWidget(field);
+    field->show();
+}
+
+void ClientWindow::ask_typed(const QString& text)
+{
+    HubAddress where;
+    const std::string fault = read_hub_address(text.toStdString(), &where);
+    if (!fault.empty()) {
+        field->tell(utf8(fault), true);
+        return;
+    }
+    const std::string address = hub_address_text(where);
+    field->tell(utf8("Demande à " + address + " …"), false);
+    // The answer comes through the search, which the window owns: the window is still there.
+    search->ask(where, [this, address](const HubAnswer& answer) {
+        if (!answer.hub) {
+            field->tell(answer.failure, true);
+            return;
+        }
+        field->tell(utf8("Hub trouvé à " + address + " : " + answer.name), false);
+        // Written once the button is drawn: the file's sync costs a millisecond or more.
+        QTimer::singleShot(0, this, [this, address, name = answer.name] { remember(address, name); });
+        // Its button takes the keys: space opens it.
+        auto* mapper = findChild<QSignalMapper*>(QString(), Qt::FindDirectChildrenOnly);
+        for (std::size_t i = 0; mapper && !connected && i < networks.size(); ++i)
+            if (networks[i]->address == address)
+                qobject_cast<QWidget*>(mapper->mapping(int(i)))->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+void ClientWindow::ask_remembered()
+{
+    QString told;
+    for (const RememberedHub& hub : remembered_hubs(&told))
+        search->ask(HubAddress {hub.host, hub.port}, nullptr);
+    if (!told.isEmpty())
+        field->tell(told, true);
+}
+
+void ClientWindow::remember(const std::string& address, const std::string& name)
+{
+    HubAddress where;
+    if (!read_hub_address(address, &where).empty())
+        return;
+    const QString failure = remember_hub(RememberedHub {where.host, where.port, name});
+    if (!failure.isEmpty())
+        field->tell(failure, true);
 }
 
 void ClientWindow::show_hubs()
@@ -222,6 +310,8 @@ void ClientWindow::launch_netw(int n)
 {
     if (n < 0 || static_cast<std::size_t>(n) >= networks.size())
         return;
-    go_to_network(networks[static_cast<std::size_t>(n)]->address);
+    const Network* chosen = networks[static_cast<std::size_t>(n)];
+    remember(chosen->address, chosen->name);
+    go_to_network(chosen->address);
 }
 #endif

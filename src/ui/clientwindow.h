@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+class AddressField;
 class HubSearch;
 class Network;
+class QBoxLayout;
 
 // The client's window: finds the hub servers of the local network (Linux
 // build), lists them and opens the chosen one in the browser. It shows at
@@ -40,8 +42,15 @@ private slots:
 
 private:
     void show_hubs();
+    // The address field and the remembered hubs: a screen's last row.
+    void place_address_field(QBoxLayout* screen);
+    void ask_typed(const QString& text);
+    void ask_remembered();
+    void remember(const std::string& address, const std::string& name);
 
     HubSearch* search = nullptr;
+    // Kept across the list's rebuilds, with what the member typed in it.
+    AddressField* field = nullptr;
     bool connected = false;
 #endif
 };

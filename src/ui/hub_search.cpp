@@ -1,14 +1,11 @@
 #include "hub_search.h"
 
 #include "discovery_commands.h"
+#include "hub_address.h"
+#include "hub_ask.h"
 #include "hub_browser.h"
 #include "hub_utilities.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QUrl>
 
 #include <arpa/inet.h>
 
@@ -19,11 +16,10 @@
 
 namespace {
 
-// The sweep runs again this long after the last one, while nothing is found.
+// The sweep runs again this long after the last one, while no DNS-SD daemon answers.
 const int sweep_interval_ms = 30000;
-// Bounds of the confirming ask, as for the sweep's asks.
-const int answer_bound_ms = 4500;
-const qint64 answer_limit = 4096;
+// Long enough for DNS-SD to announce and confirm the hubs it sees.
+const int sweep_expiry_ms = 6000;
 // A hub announces itself once it listens; a refused ask is still retried a
 // few times, a second apart, while the service stays announced.
 const int confirm_tries = 5;
@@ -43,14 +39,25 @@ HubSearch::HubSearch(QObject* parent)
     next_sweep.setSingleShot(true);
     next_sweep.setInterval(sweep_interval_ms);
     connect(&next_sweep, &QTimer::timeout, this, &HubSearch::sweep);
+    sweep_expiry.setSingleShot(true);
+    sweep_expiry.setInterval(sweep_expiry_ms);
+    connect(&sweep_expiry, &QTimer::timeout, this, [this] {
+        if (swept.empty() || !browser->running())
+            return;
+        swept.clear();
+        emit hubs_changed();
+    });
     connect(browser, &HubBrowser::service_up, this,
             [this](const QString& key, const QString& host, quint16 port) { service_up(key, host, port, 1); });
     connect(browser, &HubBrowser::service_down, this, &HubSearch::service_down);
     connect(browser, &HubBrowser::daemon_changed, this, [this](bool running) {
-        if (running)
+        if (running) {
             next_sweep.stop();
-        else if (hubs().empty())
+            sweep_expiry.start();
+        } else {
+            sweep_expiry.stop();
             sweep();
+        }
     });
 }
 
@@ -70,6 +77,7 @@ void HubSearch::start()
 std::vector<FoundHub> HubSearch::hubs() const
 {
     std::vector<FoundHub> all = swept;
+    all.insert(all.end(), named.begin(), named.end());
     for (const auto& [key, hub] : announced)
         if (confirmed.at(key))
             all.push_back(hub);
@@ -97,29 +105,16 @@ void HubSearch::service_up(const QString& key, const QString& host, quint16 port
         if (was_listed)
             emit hubs_changed();
     }
-    // Made on first use: its set-up costs the window's start time otherwise.
-    if (!web) {
-        web = new QNetworkAccessManager(this);
-        // Straight to the hub, whatever proxy the environment names.
-        web->setProxy(QNetworkProxy::NoProxy);
-    }
-    QNetworkRequest request(QUrl(QString::fromStdString("http://" + address + "/_infos/kl/")));
-    request.setTransferTimeout(answer_bound_ms);
-    QNetworkReply* reply = web->get(request);
-    // A hub that streams without end costs no more than the sweep's asks.
-    connect(reply, &QNetworkReply::readyRead, reply, [reply] {
-        if (reply->bytesAvailable() > answer_limit)
-            reply->abort();
-    });
-    connect(reply, &QNetworkReply::finished, this, [=] {
-        reply->deleteLater();
+    HubAddress where;
+    where.host = host.toStdString();
+    where.port = port;
+    ask_hub(this, where.host, where.port, [=](const HubAnswer& answer) {
         const auto still = announced.find(key);
         // Gone, or announced anew elsewhere, meanwhile: that ask counts.
         if (still == announced.end() || still->second.address != address)
             return;
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (reply->error() == QNetworkReply::NoError && status == 200) {
-            still->second.name = fold_blanks(reply->read(answer_limit).toStdString());
+        if (answer.hub) {
+            still->second.name = answer.name;
             confirmed[key] = true;
             emit hubs_changed();
         } else if (tries < confirm_tries) {
@@ -130,6 +125,34 @@ void HubSearch::service_up(const QString& key, const QString& host, quint16 port
             });
         }
     });
+}
+
+void HubSearch::ask(const HubAddress& where, const std::function<void(const HubAnswer&)>& told)
+{
+    const std::string address = hub_address_text(where);
+    ask_hub(this, where.host, where.port, [=](const HubAnswer& answer) {
+        if (answer.hub) {
+            const auto known = std::find_if(named.begin(), named.end(),
+                                             [&](const FoundHub& hub) { return hub.address == address; });
+            if (known == named.end())
+                named.push_back(FoundHub {answer.name, address});
+            else
+                known->name = answer.name;
+            emit hubs_changed();
+        }
+        if (told)
+            told(answer);
+    });
+}
+
+void HubSearch::forget(const std::string& address)
+{
+    const auto gone = std::remove_if(named.begin(), named.end(),
+                                     [&](const FoundHub& hub) { return hub.address == address; });
+    if (gone == named.end())
+        return;
+    named.erase(gone, named.end());
+    emit hubs_changed();
 }
 
 void HubSearch::service_down(const QString& key)
@@ -172,18 +195,22 @@ void HubSearch::sweep_ended(const std::vector<std::string>& servers, const std::
     sweeping = false;
     if (!failure.empty())
         std::cerr << "La recherche des réseaux a échoué : " << failure << std::endl;
-    // Hubs found before stay: a sweep only adds.
-    bool added = false;
-    for (std::size_t i = 0; i < servers.size(); ++i) {
-        const bool known = std::any_of(swept.begin(), swept.end(),
-                                       [&](const FoundHub& hub) { return hub.address == servers[i]; });
-        if (!known) {
-            swept.push_back(FoundHub {i < names.size() ? names[i] : std::string(), servers[i]});
-            added = true;
-        }
+    // A daemon that came back meanwhile tells alone.
+    if (browser->running())
+        return;
+    // The latest sweep says which hubs are there: those it no longer sees go.
+    // A failed sweep saw nothing and leaves the list as it was.
+    if (failure.empty()) {
+        std::vector<FoundHub> seen;
+        for (std::size_t i = 0; i < servers.size(); ++i)
+            seen.push_back(FoundHub {i < names.size() ? names[i] : std::string(), servers[i]});
+        const bool same = std::equal(seen.begin(), seen.end(), swept.begin(), swept.end(),
+                                     [](const FoundHub& a, const FoundHub& b) {
+                                         return a.address == b.address && a.name == b.name;
+                                     });
+        swept = seen;
+        if (!same)
+            emit hubs_changed();
     }
-    if (added)
-        emit hubs_changed();
-    if (hubs().empty() && !browser->running())
-        next_sweep.start();
+    next_sweep.start();
 }

@@ -1,4 +1,5 @@
 #include "discovery_commands.h"
+#include "hub_address.h"
 #include "hub_utilities.h"
 #include "loopback_hubs.h"
 #include "test_support.h"
@@ -75,6 +76,10 @@ private slots:
     void command_texts();
     void addresses_reach_the_shell_as_one_argument_data();
     void addresses_reach_the_shell_as_one_argument();
+    void scan_widths_data();
+    void scan_widths();
+    void hub_addresses_data();
+    void hub_addresses();
     void scanned_hosts_data();
     void scanned_hosts();
     void hub_answers_data();
@@ -146,6 +151,62 @@ void TestDiscovery::addresses_reach_the_shell_as_one_argument()
     const QStringList arguments = QString::fromUtf8(kt::read_file(dir.file("curl.args"))).split('\n');
     QCOMPARE(arguments.value(9), "http://" + address + ":8000/");
     QCOMPARE(arguments.value(18), "http://" + address + ":8000/_infos/kl/");
+}
+
+void TestDiscovery::scan_widths_data()
+{
+    QTest::addColumn<QString>("mask_line");
+    QTest::addColumn<QString>("scan");
+    QTest::addColumn<bool>("narrowed");
+    QTest::newRow("/24 as today") << "netmask 255.255.255.0" << "nmap -sn -n 127.0.0.2/24" << false;
+    QTest::newRow("/23") << "netmask 255.255.254.0" << "nmap -sn -n 127.0.0.2/23" << false;
+    QTest::newRow("/22") << "netmask 255.255.252.0" << "nmap -sn -n 127.0.0.2/22" << false;
+    QTest::newRow("/17: the /22 around") << "netmask 255.255.128.0" << "nmap -sn -n 127.0.0.2/22" << true;
+    QTest::newRow("/25: its /24") << "netmask 255.255.255.128" << "nmap -sn -n 127.0.0.2/24" << false;
+    QTest::newRow("holes in the mask") << "netmask 255.0.255.0" << "nmap -sn -n 127.0.0.2/24" << false;
+    QTest::newRow("old ifconfig") << "Bcast:127.0.0.255 Mask:255.255.254.0" << "nmap -sn -n 127.0.0.2/24" << false;
+    QTest::newRow("nothing") << QString() << "nmap -sn -n 127.0.0.2/24" << false;
+}
+
+void TestDiscovery::scan_widths()
+{
+    QFETCH(QString, mask_line);
+    QFETCH(QString, scan);
+    QFETCH(bool, narrowed);
+    bool was_narrowed = !narrowed;
+    const int prefix = scan_prefix(mask_line.toStdString(), &was_narrowed);
+    QCOMPARE(QString::fromStdString(scan_command("127.0.0.2", prefix)), scan);
+    QCOMPARE(was_narrowed, narrowed);
+}
+
+void TestDiscovery::hub_addresses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("IPv4") << "127.0.1.5" << "127.0.1.5:8000";
+    QTest::newRow("pasted link") << " http://127.0.1.6:8000/\n" << "127.0.1.6:8000";
+    QTest::newRow("name, port, path") << "HTTP://hub-1.lycee.local:8123/a/b?c#d" << "hub-1.lycee.local:8123";
+    QTest::newRow("IPv6 with port") << "http://[::1]:8001/" << "[::1]:8001";
+    QTest::newRow("bare IPv6") << "fe80::1" << "[fe80::1]:8000";
+    QTest::newRow("port 0") << "127.0.1.5:0" << "";
+    QTest::newRow("no port after colon") << "127.0.1.5:" << "";
+    QTest::newRow("three numbers") << "127.0.1" << "";
+    QTest::newRow("label with a leading hyphen") << "-hub.local" << "";
+    QTest::newRow("empty label") << "hub..local" << "";
+    QTest::newRow("IPv6 unclosed") << "[::1:8000" << "";
+    QTest::newRow("underscore") << "hub_1" << "";
+    QTest::newRow("accented name") << "r\u00e9seau.local" << "";
+    QTest::newRow("user in the link") << "http://moi@127.0.1.5/" << "";
+}
+
+void TestDiscovery::hub_addresses()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, address);
+    HubAddress read;
+    const std::string fault = read_hub_address(text.toStdString(), &read);
+    QCOMPARE(QString::fromStdString(fault.empty() ? hub_address_text(read) : std::string()), address);
+    QCOMPARE(fault.empty(), !address.isEmpty());
 }
 
 void TestDiscovery::scanned_hosts_data()

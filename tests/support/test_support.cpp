@@ -24,14 +24,17 @@
 
 namespace kt {
 
-WorkDir::WorkDir() : previous(QDir::currentPath())
+WorkDir::WorkDir() : previous(QDir::currentPath()), previous_config(qgetenv("XDG_CONFIG_HOME"))
 {
     QDir::setCurrent(dir.path());
+    // The members' remembered hubs stay the test's own.
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toLocal8Bit());
 }
 
 WorkDir::~WorkDir()
 {
     QDir::setCurrent(previous);
+    qputenv("XDG_CONFIG_HOME", previous_config);
 }
 
 StandIns::StandIns() : previous_path(qgetenv("PATH"))

@@ -24,6 +24,7 @@ public:
 private:
     QTemporaryDir dir;
     QString previous;
+    QByteArray previous_config;
 };
 
 // A folder of stand-in programs put first on PATH for the test's life.

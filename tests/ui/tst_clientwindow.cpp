@@ -3,6 +3,7 @@
 #include "loopback_hubs.h"
 #include "network.h"
 #include "recording_browser.h"
+#include "remembered_hubs.h"
 #include "test_support.h"
 #include "widget_lookup.h"
 
@@ -68,7 +69,7 @@ void check_searching_screen(ClientWindow& window)
     auto* screen = qobject_cast<QVBoxLayout*>(window.layout());
     QVERIFY(screen);
     QCOMPARE(screen->alignment(), Qt::AlignCenter | Qt::AlignTop);
-    QCOMPARE(screen->count(), 3);
+    QCOMPARE(screen->count(), 4);
 
     QWidget* row = widget_at(screen, 0);
     QVERIFY(qobject_cast<QHBoxLayout*>(row->layout()));
@@ -86,6 +87,7 @@ void check_searching_screen(ClientWindow& window)
     QCOMPARE(message->alignment(), Qt::AlignCenter);
     QCOMPARE(item_as<QLabel>(screen, 2)->text(),
              QString("<div style='margin-bottom:10px;'> </div><div style='margin-bottom:20px;'> </div>"));
+    QVERIFY(widget_at(screen, 3)->findChild<QLineEdit*>());
 
     QVERIFY(window.networks.empty());
     QVERIFY(window.servers.empty());
@@ -106,7 +108,8 @@ void check_selection_screen(ClientWindow& window, const QStringList& names)
     auto* screen = qobject_cast<QVBoxLayout*>(window.layout());
     QVERIFY(screen);
     QCOMPARE(screen->alignment(), Qt::AlignTop);
-    QCOMPARE(screen->count(), 2);
+    QCOMPARE(screen->count(), 3);
+    QVERIFY(widget_at(screen, 2)->findChild<QLineEdit*>());
     auto* title = item_as<QLabel>(screen, 0);
     QCOMPARE(title->text(),
              QString("<div><span style='font-size:40px;'> Liste des Reseaux disponibles </span></div>"));
@@ -175,6 +178,9 @@ private slots:
     void failed_command_counts_as_no_hub();
     void hubs_are_listed_and_open_their_own_address();
     void names_with_ampersands_show_as_written();
+    void not_an_address_asks_nobody_data();
+    void not_an_address_asks_nobody();
+    void a_named_hub_is_cut_at_4_KiB_and_forgotten();
 };
 
 void TestClientWindow::meta_object()
@@ -220,6 +226,10 @@ void TestClientWindow::no_hub_keeps_the_searching_screen()
     QVERIFY(late->running());
     QTRY_COMPARE_WITH_TIMEOUT(window.networks.size(), std::size_t(1), 45000);
     check_selection_screen(window, {"Tardif"});
+    // Stopped, it leaves the list with the next sweep that no longer sees it.
+    late.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(window.networks.empty(), 45000);
+    QCOMPARE(window.layout()->count(), 4);
 }
 
 void TestClientWindow::failed_command_counts_as_no_hub()
@@ -280,7 +290,8 @@ void TestClientWindow::hubs_are_listed_and_open_their_own_address()
     }
     {
         ClientWindow window(nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.networks.empty(), 30000);
+        // The hub opened before answers first, as remembered; the sweep brings the rest.
+        QTRY_COMPARE_WITH_TIMEOUT(window.networks.size(), std::size_t(4), 30000);
         kt::Browser browser(&window);
         QTest::mouseClick(hub_buttons(window).value(3), Qt::LeftButton);
         QCOMPARE(browser.urls, QStringList {"http://127.0.0.7:8000"});
@@ -288,7 +299,8 @@ void TestClientWindow::hubs_are_listed_and_open_their_own_address()
     }
     {
         ClientWindow window(nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.networks.empty(), 30000);
+        // The hub opened before answers first, as remembered; the sweep brings the rest.
+        QTRY_COMPARE_WITH_TIMEOUT(window.networks.size(), std::size_t(4), 30000);
         kt::Browser browser(&window);
         QTest::mouseClick(hub_buttons(window).value(0), Qt::LeftButton);
         QCOMPARE(browser.urls, QStringList {"http://127.0.0.3:8000"});
@@ -320,6 +332,91 @@ void TestClientWindow::names_with_ampersands_show_as_written()
     QVERIFY(kt::press_name_accelerators(window));
     QCOMPARE(window.layout(), selection);
     QVERIFY(browser.urls.isEmpty());
+}
+
+void TestClientWindow::not_an_address_asks_nobody_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("told");
+    const QString refused = "Ce n'est pas une adresse : ";
+    QTest::newRow("inner space") << "127.0.1.8 :8000" << refused + "elle contient des espaces.";
+    QTest::newRow("shell characters") << "127.0.1.8;reboot" << refused + "le caractère « ; » n'est pas permis dans un nom d'hôte.";
+    QTest::newRow("command substitution") << "$(reboot)" << refused + "le caractère « $ » n'est pas permis dans un nom d'hôte.";
+    QTest::newRow("port out of range") << "127.0.1.8:65536" << refused + "le port doit être un nombre de 1 à 65535.";
+    QTest::newRow("number out of range") << "http://127.0.1.256/" << refused + "« 127.0.1.256 » n'est pas une adresse IPv4 (quatre nombres de 0 à 255).";
+    QTest::newRow("4 KiB of text") << QString(4096, '8') << refused + "le texte est trop long.";
+    QTest::newRow("another scheme") << "ftp://127.0.1.8:8000/" << refused + "seules les adresses en http:// mènent à un hub.";
+    QTest::newRow("blanks only") << " \t " << "Saisissez l'adresse d'un hub.";
+}
+
+void TestClientWindow::not_an_address_asks_nobody()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, told);
+    kt::WorkDir dir;
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({});
+    kt::Listener listener("127.0.1.8", 8000);
+    QVERIFY(listener.listening());
+    Captured captured;
+    ClientWindow window(nullptr);
+    auto* edit = window.findChild<QLineEdit*>();
+    edit->setText(text);
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(QString::fromStdString(captured.err.text()), told + "\n");
+    const QList<QLabel*> labels = window.findChildren<QLabel*>();
+    QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* label) { return label->text() == told; }));
+    QTest::qWait(300);
+    QVERIFY(!listener.reached());
+}
+
+void TestClientWindow::a_named_hub_is_cut_at_4_KiB_and_forgotten()
+{
+    kt::WorkDir dir;
+    kt::StandIns stand_ins;
+    stand_ins.add_ifconfig({});
+    // Answers every GET with a hub's headers, then a body without end.
+    kt::write_file("flood.py", "import socket, threading\n"
+                               "server = socket.socket()\n"
+                               "server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+                               "server.bind(('127.0.1.9', 8000))\n"
+                               "server.listen(4)\n"
+                               "def flood(client):\n"
+                               "    try:\n"
+                               "        client.recv(65536)\n"
+                               "        client.sendall(b'HTTP/1.1 200 OK\\r\\nContent-Type: text/plain\\r\\n\\r\\n')\n"
+                               "        while True:\n"
+                               "            client.sendall(b'Flot-' * 4096)\n"
+                               "    except OSError:\n"
+                               "        client.close()\n"
+                               "while True:\n"
+                               "    threading.Thread(target=flood, args=(server.accept()[0],), daemon=True).start()\n");
+    QProcess flood;
+    flood.start("/usr/bin/python3", {"flood.py"});
+    QVERIFY(kt::wait_for_port("127.0.1.9", 8000, 10000));
+    Captured captured;
+    ClientWindow window(nullptr);
+    auto* edit = window.findChild<QLineEdit*>();
+    edit->setText("127.0.1.9");
+    QTest::keyClick(edit, Qt::Key_Return);
+    // Cut at 4 KiB, long before the deadline of the whole answer would end it.
+    QTRY_COMPARE_WITH_TIMEOUT(window.networks.size(), std::size_t(1), 3000);
+    QCOMPARE(QByteArray::fromStdString(window.networks[0]->name), QByteArray("Flot-").repeated(820).left(4096));
+    QString told;
+    QCOMPARE(remembered_hubs(&told).size(), std::size_t(1));
+
+    hub_buttons(window).value(0)->actions().value(0)->trigger();
+    QVERIFY(window.networks.empty());
+    QCOMPARE(remembered_hubs(&told).size(), std::size_t(0));
+    flood.kill();
+    flood.waitForFinished();
+
+    for (int i = 0; i <= 32; ++i)
+        QCOMPARE(remember_hub({"127.0.2." + std::to_string(i), 8000, "n"}), QString());
+    const std::vector<RememberedHub> kept = remembered_hubs(&told);
+    QCOMPARE(kept.size(), std::size_t(32));
+    QCOMPARE(kept.front().host, std::string("127.0.2.1"));
+    QCOMPARE(told + QString::fromStdString(captured.err.text()), QString());
 }
 
 QTEST_MAIN(TestClientWindow)
