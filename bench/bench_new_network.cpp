@@ -20,7 +20,7 @@
 
 namespace {
 
-const int runs = 5;
+const int runs = bench_runs(5);
 
 std::string bare_commands(const std::string& path)
 {
