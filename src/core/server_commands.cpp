@@ -9,10 +9,17 @@ std::string cd_argument(const std::string& path)
     return shell_quote(path);
 }
 
-std::string launch_command(const std::string& path, const std::string& listen_address)
+std::string launch_command(const std::string& path, const std::string& listen_address,
+                           const std::string& output_folder)
 {
-    return "cd " + cd_argument(path) + " && python3 manage.py runserver "
-        + shell_quote(listen_address) + " ; exec bash";
+    if (output_folder.empty())
+        return "cd " + cd_argument(path) + " && python3 manage.py runserver " + shell_quote(listen_address)
+            + " ; exec bash";
+    // The folder may be gone when a server stopped later ends: the end file
+    // is then left unmade, quietly.
+    return "cd " + cd_argument(path) + " && PYTHONUNBUFFERED=1 python3 manage.py runserver "
+        + shell_quote(listen_address) + " 2>&1 | tee " + shell_quote(output_folder + "/sortie") + " ; : 2>/dev/null >> "
+        + shell_quote(output_folder + "/fin") + " ; exec bash";
 }
 
 std::string django_manager_command(const std::string& path)

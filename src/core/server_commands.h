@@ -6,8 +6,12 @@
 // that their exact text can be tested apart from running them.
 
 // Terminal command of Network::launch: the server on listen_address, then an
-// interactive shell that keeps the terminal open.
-std::string launch_command(const std::string& path, const std::string& listen_address);
+// interactive shell that keeps the terminal open. With `output_folder` (a
+// ServerOutput's), the terminal still shows the server's output as it comes,
+// and tee copies it, unbuffered, to the folder's output file; the end file is
+// made once the server has ended.
+std::string launch_command(const std::string& path, const std::string& listen_address,
+                           const std::string& output_folder = std::string());
 // Terminal command of DjangoManager::launch: the server on its default address.
 std::string django_manager_command(const std::string& path);
 

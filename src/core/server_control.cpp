@@ -5,6 +5,7 @@
 #include "discovery_commands.h"
 #include "network.h"
 #include "port_owner.h"
+#include "server_output.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -150,6 +151,7 @@ void ServerControl::tell(const std::string& text)
 LaunchOutcome ServerControl::launch(Network& network)
 {
     message.clear();
+    lines.clear();
     bool seen = false;
     if (server_port_accepts()) {
         const std::string holder = hub_name_of(ask_hub_name());
@@ -166,9 +168,13 @@ LaunchOutcome ServerControl::launch(Network& network)
              + ", puis choisissez de nouveau le réseau.");
         return LaunchOutcome::port_taken;
     }
-    network.launch();
-    if (!server_answers_after_start(network)) {
+    const ServerOutput output;
+    network.launch(output.folder());
+    if (!server_answers_after_start(network, output)) {
+        lines = output.last_lines();
         tell("Le serveur du réseau « " + network.name + " » ne répond pas sur le port 8000 : le démarrage a échoué.");
+        if (!lines.empty())
+            std::cerr << lines << std::flush;
         return LaunchOutcome::failed;
     }
     // A project that does not say its name is taken on its folder (or, where

@@ -126,7 +126,7 @@ private:
 
 } // namespace
 
-int Network::launch()
+int Network::launch(const std::string&)
 {
     const std::string command = win_start_command(start_configuration, path);
     if (command.empty()) {
@@ -201,7 +201,7 @@ HubAnswer ask_hub_name()
     return parse_hub_answer(raw);
 }
 
-bool server_answers_after_start(Network& network)
+bool server_answers_after_start(Network& network, const ServerOutput&)
 {
     for (int check = 0; check < 10; ++check)
         if (network.is_launched() != 0)

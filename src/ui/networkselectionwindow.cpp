@@ -3,6 +3,7 @@
 #include "busy_work.h"
 #include "example_host.h"
 #include "hub_utilities.h"
+#include "keeper_tools.h"
 #include "network.h"
 #include "new_network_form.h"
 #include "screen_parts.h"
@@ -100,10 +101,13 @@ void NetworkSelectionWindow::main_mode()
         failure->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         failure->setStyleSheet("color: red;");
         network_box_layout->addWidget(failure);
+        if (!failure_lines.isEmpty())
+            network_box_layout->addWidget(server_lines_view(failure_lines));
     }
 
     column_layout->addWidget(banner);
     column_layout->addWidget(network_box);
+    column_layout->addWidget(configuration_label(this));
     row_layout->addWidget(picture);
     row_layout->addWidget(column);
     main_layout->addWidget(row);
@@ -174,7 +178,7 @@ void NetworkSelectionWindow::switch_to_network(Network* network)
                 return;
             }
             if (*outcome == LaunchOutcome::failed || *outcome == LaunchOutcome::port_taken) {
-                back_to_main(server.told());
+                back_to_main(server.told(), server.server_lines());
                 return;
             }
             failure_text.clear();
@@ -187,9 +191,10 @@ void NetworkSelectionWindow::switch_to_network(Network* network)
         });
 }
 
-void NetworkSelectionWindow::back_to_main(const std::string& failure)
+void NetworkSelectionWindow::back_to_main(const std::string& failure, const std::string& lines)
 {
     failure_text = QString::fromUtf8(failure.c_str());
+    failure_lines = utf8(lines).trimmed();
     remove_layouts(nullptr);
     main_mode();
 }
