@@ -1,18 +1,23 @@
 // The new network form's save: from the press of "Enregistrer le Reseau" to
 // the new network's button on the main screen, against the same making run
 // bare in a shell (django-admin, the copies, the database, the superuser,
-// the rename, the registry line), in the same run. No port, no network.
+// the rename, the registry line), in the same run. Then the setup dialog's
+// save of an administrator, against Django's own createsuperuser --noinput
+// run bare on the same hub. No port, no network.
 #include "bench_timing.h"
 #include "networkselectionwindow.h"
 #include "new_network_form.h"
+#include "setupwindow.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QEventLoop>
+#include <QLabel>
 
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +72,32 @@ double timed_save(NetworkSelectionWindow& window, const std::string& path)
     return seen;
 }
 
+// Press to the dialog's word of success, for the registry's last network.
+double timed_administrator(const std::string& pseudonym)
+{
+    SetupWindow dialog;
+    auto* choice = dialog.findChild<QComboBox*>(setup_network_choice_name);
+    choice->setCurrentIndex(choice->count() - 1);
+    const QString values[] = {pseudonym.c_str(), "", "Phare-Rouge-Digue-17", "Phare-Rouge-Digue-17"};
+    for (int row = 0; row < 4; ++row)
+        dialog.findChild<QLineEdit*>(setup_field_names[row])->setText(values[row]);
+    auto* message = dialog.findChild<QLabel*>(setup_message_name);
+    const double start = now_ms();
+    dialog.findChild<QPushButton*>()->click();
+    QEventLoop loop;
+    QTimer look;
+    double seen = -1;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (message->text().contains(QString::fromUtf8("est enregistré")))
+            seen = now_ms() - start;
+        if (seen >= 0 || now_ms() - start > 60000)
+            loop.quit();
+    });
+    look.start(5);
+    loop.exec();
+    return seen;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -98,5 +129,24 @@ int main(int argc, char** argv)
     std::printf("new network save: %.2f x the bare commands (<= 1.2 wanted)\n", median(saved) / median(bare));
     std::printf("  press to new button %.0f ms, bare shell commands %.0f ms (medians of %d)\n", median(saved),
                 median(bare), runs);
+
+    std::vector<double> bare_admin;
+    std::vector<double> dialog_admin;
+    for (int run = 0; run < runs; ++run) {
+        const double start = now_ms();
+        const std::string command = "cd atelier0 && DJANGO_SUPERUSER_PASSWORD=Phare-Rouge-Digue-17 python3 manage.py "
+                                    "createsuperuser --noinput --username nu" + std::to_string(run) + " --email nu@atelier.invalid >/dev/null";
+        if (std::system(command.c_str()) != 0)
+            return 1;
+        bare_admin.push_back(now_ms() - start);
+        const double took = timed_administrator("veilleur" + std::to_string(run));
+        if (took < 0)
+            return 1;
+        dialog_admin.push_back(took);
+    }
+    std::printf("setup save: %.2f x Django's createsuperuser --noinput (<= 1.2 wanted)\n",
+                median(dialog_admin) / median(bare_admin));
+    std::printf("  press to success %.0f ms, bare createsuperuser %.0f ms (medians of %d)\n", median(dialog_admin),
+                median(bare_admin), runs);
     return 0;
 }

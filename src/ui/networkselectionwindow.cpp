@@ -107,11 +107,13 @@ void NetworkSelectionWindow::main_mode()
 
     column_layout->addWidget(banner);
     column_layout->addWidget(network_box);
-    column_layout->addWidget(configuration_label(this));
+    QLabel* configuration = configuration_label(this);
+    column_layout->addWidget(configuration);
     row_layout->addWidget(picture);
     row_layout->addWidget(column);
     main_layout->addWidget(row);
     setLayout(main_layout);
+    setTabOrder(create_network, configuration);
     // Keyboard focus still starts on the first network, and Tab reaches the
     // label after the last one. Window flags set after construction clear
     // the focus: give it once the event loop runs.
