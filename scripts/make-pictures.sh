@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Makes the README's pictures from the real program on a private X server:
-# docs/pictures/main-screen.png, running-server-panel.png and client-window.png.
+# Makes the README's pictures from the real program on a private X server,
+# into docs/pictures/: main-screen, running-server-panel, new-network-form,
+# setup-dialog, failure, client-window and client-connected (.png). Each screen
+# is drawn in a session of its own; one that fails is named and the others
+# are still drawn. Run it again after any change to a screen.
 # It builds into build-pictures/ and stages a demo working directory there.
 # It listens on loopback port 8000 and scans 127.0.0.0/24: run it alone, as in
 #   flock /tmp/kestrova-port8000.lock bash scripts/make-pictures.sh
