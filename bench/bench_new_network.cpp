@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 namespace {
@@ -47,6 +48,24 @@ bool has_button(QWidget& window, const QString& text)
     return false;
 }
 
+// The time from `start` until `seen` holds, or -1 after two minutes. Looks
+// every 5 ms from the event loop, leaving the processors to the save.
+double time_until(double start, const std::function<bool()>& seen)
+{
+    QEventLoop loop;
+    QTimer look;
+    double took = -1;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (seen())
+            took = now_ms() - start;
+        if (took >= 0 || now_ms() - start > 120000)
+            loop.quit();
+    });
+    look.start(5);
+    loop.exec();
+    return took;
+}
+
 double timed_save(NetworkSelectionWindow& window, const std::string& path)
 {
     window.clean_screen();
@@ -57,19 +76,7 @@ double timed_save(NetworkSelectionWindow& window, const std::string& path)
         window.findChild<QLineEdit*>(new_network_field_names[row])->setText(values[row]);
     const double start = now_ms();
     window.findChild<QPushButton*>()->click();
-    // Looks every 5 ms from the event loop, leaving the processors to the save.
-    QEventLoop loop;
-    QTimer look;
-    double seen = -1;
-    QObject::connect(&look, &QTimer::timeout, [&] {
-        if (has_button(window, name))
-            seen = now_ms() - start;
-        if (seen >= 0 || now_ms() - start > 120000)
-            loop.quit();
-    });
-    look.start(5);
-    loop.exec();
-    return seen;
+    return time_until(start, [&] { return has_button(window, name); });
 }
 
 // Press to the dialog's word of success, for the registry's last network.
@@ -84,18 +91,7 @@ double timed_administrator(const std::string& pseudonym)
     auto* message = dialog.findChild<QLabel*>(setup_message_name);
     const double start = now_ms();
     dialog.findChild<QPushButton*>()->click();
-    QEventLoop loop;
-    QTimer look;
-    double seen = -1;
-    QObject::connect(&look, &QTimer::timeout, [&] {
-        if (message->text().contains(QString::fromUtf8("est enregistré")))
-            seen = now_ms() - start;
-        if (seen >= 0 || now_ms() - start > 60000)
-            loop.quit();
-    });
-    look.start(5);
-    loop.exec();
-    return seen;
+    return time_until(start, [&] { return message->text().contains(QString::fromUtf8("est enregistré")); });
 }
 
 } // namespace

@@ -39,7 +39,9 @@ stage() {
 sanitized=$(cd "$build" && ctest -N -L '^hostile$' -LE '^e2e$' | sed -n 's/^ *Test *#[0-9]*: //p' | paste -sd'|')
 stage "suite" bash -c 'cd "$1" && ctest --output-on-failure -j 2 ${2:+-E "^($2)\$"} </dev/null' _ "$build" "$sanitized"
 # Every benchmark once with the smallest count: it must reach its end; no figure is read.
-stage "bancs d'essai" flock /tmp/kestrova-port8000.lock cmake --build "$build" --target bench-smoke -j 2
+# Built first; only the runs hold port 8000.
+stage "bancs d'essai" bash -c 'cmake --build "$1" --target bench-programs -j 2 &&
+  flock /tmp/kestrova-port8000.lock cmake --build "$1" --target bench-smoke' _ "$build"
 stage "sanitizers" bash "$top/scripts/test-sanitizers.sh"
 stage "fuzzing" bash "$top/scripts/fuzz.sh"
 stage "wine" bash "$top/scripts/test-wine.sh"
