@@ -13,6 +13,8 @@
 
 int main(int argc, char** argv)
 {
+    // The window is timed, never looked at: no display is needed.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QString hub_netns = qEnvironmentVariable("KESTROVA_HUB_NETNS");
     if (hub_netns.isEmpty()) {
