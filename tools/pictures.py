@@ -4,7 +4,10 @@ dbus-run-session, real Django hub), the new network form with a refusal, the
 setup dialog, a failed start with the server's own lines, the client window's
 live list of hubs and its connected screen.
 
-usage: pictures.py KESTROVA-LINUX KESTROVA-CLIENT DEMO-FOLDER SCRATCH-FOLDER OUTPUT-FOLDER
+usage: pictures.py KESTROVA-LINUX KESTROVA-CLIENT DEMO-FOLDER SCRATCH-FOLDER OUTPUT-FOLDER [SCREEN ...]
+
+SCREEN names the screens to draw again (main_screen_and_panel,
+new_network_form, setup_dialog, failure, client_window); all by default.
 
 DEMO-FOLDER is a working directory staged by scripts/stage-demo.sh; the
 stand-ins and the programs' output go to SCRATCH-FOLDER, the pictures to
@@ -25,7 +28,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 import e2e_support as e2e  # noqa: E402
 
 PROGRAM, CLIENT_PROGRAM, DEMO, SCRATCH, OUTPUT = (os.path.abspath(a) for a in sys.argv[1:6])
-CLIENT_HUBS = [("127.0.0.3", "lumieres"), ("127.0.0.4", "atelier")]
+# Address, folder and the name the demo hub answers with (its registry name).
+CLIENT_HUBS = [("127.0.0.3", "lumieres", "Les Lumieres de Tavoule"), ("127.0.0.4", "atelier", "Atelier du Port")]
 
 
 class Failure(Exception):
@@ -165,7 +169,7 @@ def client_window(env):
     hubs = []
     client = None
     try:
-        for host, folder in CLIENT_HUBS:
+        for host, folder, _ in CLIENT_HUBS:
             hub = subprocess.Popen(["/usr/bin/python3", "manage.py", "runserver", "--noreload", host + ":8000"],
                                    cwd=os.path.join(DEMO, folder), env=env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -182,7 +186,7 @@ def client_window(env):
                 return log.read()
 
         # Its sweep traces each name it is given, just before it lists them.
-        require(e2e.wait_until(lambda: all(folder in traced() for _, folder in CLIENT_HUBS), 60),
+        require(e2e.wait_until(lambda: all(name in traced() for _, _, name in CLIENT_HUBS), 60),
                 f"the client window did not find both hubs: {traced()[-300:]!r}")
         time.sleep(1)
         picture(env, window, "client-window")
@@ -212,6 +216,8 @@ def main():
         # Each screen in a session of its own: one that fails does not keep
         # the others from being drawn.
         for draw in (main_screen_and_panel, new_network_form, setup_dialog, failure, client_window):
+            if sys.argv[6:] and draw.__name__ not in sys.argv[6:]:
+                continue
             try:
                 draw(env)
             except (Failure, subprocess.SubprocessError, OSError) as reason:
