@@ -39,8 +39,11 @@ constexpr char start_configuration = 'C';
 // in B and C the outer interpreter sees it outside its quotes, so its special
 // characters also carry a caret. "" when the path is empty or holds a
 // character that no quoting makes literal (", %, !, a line end, a NUL byte),
-// or for an unknown configuration.
-std::string win_start_command(char configuration, const std::string& path);
+// or for an unknown configuration. With `output_file` the server's two
+// streams go to that file, read by the launch when the start fails; ""
+// when no quoting makes that name literal either.
+std::string win_start_command(char configuration, const std::string& path,
+                              const std::string& output_file = std::string());
 // Writes the id of the last python process of the task list to server_pid.tmp.
 std::string win_listing_command();
 // Ends the process of a line of server_pid.tmp, the line as it was read.

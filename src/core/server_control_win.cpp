@@ -126,9 +126,10 @@ private:
 
 } // namespace
 
-int Network::launch(const std::string&)
+int Network::launch(const std::string& output_folder)
 {
-    const std::string command = win_start_command(start_configuration, path);
+    const std::string command = win_start_command(
+        start_configuration, path, output_folder.empty() ? std::string() : output_folder + "/sortie");
     if (command.empty()) {
         std::cerr << "Chemin refusé : « " << path
                   << " » est vide ou contient un caractère que l'interpréteur de commandes "
