@@ -196,7 +196,9 @@ void NetworkSelectionWindow::switch_to_network(Network* network)
 void NetworkSelectionWindow::back_to_main(const std::string& failure, const std::string& lines)
 {
     failure_text = QString::fromUtf8(failure.c_str());
-    failure_lines = utf8(lines).trimmed();
+    // The first line keeps its indent; only the last line end goes.
+    failure_lines = utf8(lines);
+    failure_lines.chop(failure_lines.endsWith('\n') ? 1 : 0);
     remove_layouts(nullptr);
     main_mode();
 }
