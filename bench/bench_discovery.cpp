@@ -22,8 +22,8 @@ namespace {
 
 // The scan target is always the loopback /24 around this address.
 const std::string own_address = "127.0.0.2";
-const int rounds = 5;
-const int hung_rounds = 3;
+const int rounds = bench_runs(5);
+const int hung_rounds = bench_runs(3);
 // The longest any one ask of the search may take.
 const double ask_bound = 5.0;
 

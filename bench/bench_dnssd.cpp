@@ -13,6 +13,8 @@
 
 int main(int argc, char** argv)
 {
+    // The window is timed, never looked at: no display is needed.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QString hub_netns = qEnvironmentVariable("KESTROVA_HUB_NETNS");
     if (hub_netns.isEmpty()) {
@@ -26,7 +28,7 @@ int main(int argc, char** argv)
     ClientWindow window(nullptr);
     window.show();
     std::vector<double> answered, listed;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0, runs = bench_runs(5); i < runs; ++i) {
         QProcess hub;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("DBUS_SYSTEM_BUS_ADDRESS", qEnvironmentVariable("KESTROVA_HUB_BUS"));

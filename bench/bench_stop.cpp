@@ -126,7 +126,7 @@ int main(int argc, char** argv)
         return 0;
     }
     std::vector<double> bare, stopped;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0, runs = bench_runs(5); i < runs; ++i) {
         bare.push_back(bare_exit(r + "/lumieres"));
         stopped.push_back(window_stop());
     }

@@ -20,6 +20,16 @@ inline double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+// How many times to repeat a measure: `usual`, or the count that
+// KESTROVA_BENCH_RUNS gives (1 for the gate's smoke run, which checks that
+// every benchmark reaches its end and reads no figure).
+inline int bench_runs(int usual)
+{
+    const char* given = std::getenv("KESTROVA_BENCH_RUNS");
+    const int runs = given ? std::atoi(given) : 0;
+    return runs > 0 ? runs : usual;
+}
+
 #ifdef KESTROVA_SOURCE_DIR
 // The hub "lumieres" made in `root` from the project's template, with
 // Debian's django-admin, as the keeper's README makes one by hand.

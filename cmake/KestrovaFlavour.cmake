@@ -3,7 +3,7 @@
 set(KESTROVA_CORE_COMMON
   src/core/network.cpp src/core/hub_utilities.cpp src/core/djangomanager.cpp
   src/core/server_commands.cpp src/core/server_control.cpp src/core/hub_provisioning.cpp
-  src/core/port_owner.cpp src/core/network_maker.cpp)
+  src/core/port_owner.cpp src/core/network_maker.cpp src/core/server_output.cpp)
 set(KESTROVA_CORE_POSIX
   src/core/server_control_posix.cpp src/core/terminal_posix.cpp src/core/hub_discovery.cpp
   src/core/hub_address.cpp)
@@ -30,7 +30,7 @@ else()
 endif()
 set(KESTROVA_UI_SOURCES
   src/ui/networkselectionwindow.cpp src/ui/screen_parts.cpp src/ui/clientwindow.cpp
-  src/ui/setupwindow.cpp src/ui/busy_work.cpp
+  src/ui/setupwindow.cpp src/ui/busy_work.cpp src/ui/keeper_tools.cpp
   src/ui/new_network_form.cpp)
 
 function(kestrova_add_flavour FLAVOUR)

@@ -14,7 +14,7 @@ packages=(
   # the hubs: Debian's Django, and the image generator
   python3 python3-django python3-pil
   # the keeper's desktop: terminal, session bus, X server for headless runs
-  gnome-terminal dbus-x11 xvfb xauth xdotool imagemagick
+  gnome-terminal dbus-x11 xvfb xauth xdotool xclip imagemagick
   # the desktop's browser is reached through xdg-open
   xdg-utils
   # the tools the program runs

@@ -18,6 +18,8 @@ provision() {  # registry name, project folder
   # Copied again on each run, so that the demo hubs follow the template.
   cp settings.py urls.py "$2/$2/"
   cp -r hubs ressources templates static "$2/$2/"
+  # The name a hub made by the program keeps and answers with.
+  printf '%s' "$1" > "$2/$2/nom_du_reseau.txt"
   printf '%s|%s|\n' "$1" "$2" >> networks.data.new
 }
 rm -f networks.data.new

@@ -106,12 +106,14 @@ struct Lexed
 {
     std::vector<std::string> commands; // carets removed, quotes kept
     std::vector<std::string> operators; // between the commands: "&&" or "|"
+    std::vector<std::string> outputs;   // each command's "> FILE 2>&1" file, or ""
 };
 
 Lexed split_at_operators(const std::string& line)
 {
     Lexed lexed;
     std::string current;
+    std::string output;
     bool quoted = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
@@ -136,17 +138,47 @@ Lexed split_at_operators(const std::string& line)
             if (op != "&&" && op != "|")
                 throw Refused("l'opérateur « " + op + " » n'est pas pris en charge");
             lexed.commands.push_back(current);
+            lexed.outputs.push_back(output);
             lexed.operators.push_back(op);
             current.clear();
+            output.clear();
             continue;
         }
-        if (c == '<' || c == '>')
+        if (c == '<')
             throw Refused("une redirection n'est prise en charge que dans la boucle for /f");
+        if (c == '>') {
+            // The one redirection the Windows build writes: "> FILE 2>&1".
+            const Refused refusal("une redirection s'écrit ici « > FICHIER 2>&1 », en fin de commande");
+            std::size_t at = line.find_first_not_of(" \t", i + 1);
+            if (at == std::string::npos || !output.empty())
+                throw refusal;
+            std::string file;
+            if (line[at] == '"') {
+                const std::size_t end = line.find('"', at + 1);
+                if (end == std::string::npos)
+                    throw refusal;
+                file = line.substr(at + 1, end - at - 1);
+                at = end + 1;
+            } else {
+                const std::size_t end = line.find_first_of(" \t&|<>^\"", at);
+                file = line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+                at = end == std::string::npos ? line.size() : end;
+            }
+            at = line.find_first_not_of(" \t", at);
+            if (file.empty() || at == std::string::npos || line.compare(at, 4, "2>&1") != 0)
+                throw refusal;
+            output = file;
+            i = at + 3;
+            continue;
+        }
+        if (!output.empty() && !is_blank(c))
+            throw Refused("une redirection s'écrit ici « > FICHIER 2>&1 », en fin de commande");
         if (c == '(' && trimmed(current).empty())
             throw Refused("les blocs entre parenthèses ne sont pas pris en charge");
         current += c;
     }
     lexed.commands.push_back(current);
+    lexed.outputs.push_back(output);
     return lexed;
 }
 
@@ -204,7 +236,8 @@ enum class Kind { Cd, Python, Start, Pause, Tasklist, Findstr, Taskkill, DjangoA
 struct Command
 {
     Kind kind;
-    std::string text;                   // cd: the folder; start: the inner line; findstr: the word
+    std::string text;                   // cd: the folder; start: the inner line; findstr: the word;
+                                        // python: the file of "> FILE 2>&1", if any
     std::vector<std::string> arguments; // python, cp, django-admin: their arguments
     pid_t pid = 0;                      // taskkill
 };
@@ -253,9 +286,11 @@ Command parse_start(const std::string& rest)
     return {Kind::Start, inner, {}, 0};
 }
 
-Command parse_command(const std::string& text)
+Command parse_command(const std::string& text, const std::string& output = std::string())
 {
     const std::string command = trimmed(text);
+    if (!output.empty() && lower(command.substr(0, 6)) != "python")
+        throw Refused("seul python écrit ici dans un fichier");
     if (command.empty())
         throw Refused("commande vide");
     if (command[0] == '@')
@@ -277,7 +312,7 @@ Command parse_command(const std::string& text)
     if (name == "python") {
         if (arguments.empty() || arguments[0] != "manage.py")
             throw Refused("python ne lance ici que « manage.py » d'un projet");
-        return {Kind::Python, std::string(), arguments, 0};
+        return {Kind::Python, output, arguments, 0};
     }
     if (name == "start")
         return parse_start(rest);
@@ -328,7 +363,7 @@ Chain parse_commands(const std::string& line)
     const Lexed lexed = split_at_operators(line);
     Chain chain(1);
     for (std::size_t i = 0; i < lexed.commands.size(); ++i) {
-        chain.back().push_back(parse_command(lexed.commands[i]));
+        chain.back().push_back(parse_command(lexed.commands[i], lexed.outputs[i]));
         if (i < lexed.operators.size() && lexed.operators[i] == "&&")
             chain.emplace_back();
     }
@@ -498,7 +533,8 @@ int wait_for(pid_t child)
 }
 
 // Runs a program in the foreground. With search set, it is looked up on PATH.
-int run_program(const std::string& program, const std::vector<std::string>& arguments, bool search)
+int run_program(const std::string& program, const std::vector<std::string>& arguments, bool search,
+                const std::string& output = std::string())
 {
     std::vector<const char*> argv;
     for (const std::string& argument : arguments)
@@ -513,6 +549,15 @@ int run_program(const std::string& program, const std::vector<std::string>& argu
         return 1;
     }
     if (child == 0) {
+        if (!output.empty()) {
+            const int file = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (file < 0 || ::dup2(file, STDOUT_FILENO) < 0 || ::dup2(file, STDERR_FILENO) < 0) {
+                static const char refused[] = "Le fichier de la redirection ne peut pas être ouvert.\n";
+                ssize_t ignored = ::write(STDERR_FILENO, refused, sizeof refused - 1);
+                (void)ignored;
+                ::_exit(1);
+            }
+        }
         if (search)
             ::execvp(program.c_str(), const_cast<char* const*>(argv.data()));
         else
@@ -664,7 +709,7 @@ int run_command(const Command& command)
         // Python finds its own installation from its argv[0]: give it its path.
         std::vector<std::string> arguments {python_program()};
         arguments.insert(arguments.end(), command.arguments.begin(), command.arguments.end());
-        return run_program(python_program(), arguments, false);
+        return run_program(python_program(), arguments, false, command.text);
     }
     case Kind::Start:
         return run_start(command.text);

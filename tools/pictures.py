@@ -1,8 +1,13 @@
 """Pictures of the real program for the README, taken on a private X server:
 the main screen, the running-server panel (real gnome-terminal inside
-dbus-run-session, real Django hub) and the client window's list of hubs.
+dbus-run-session, real Django hub), the new network form with a refusal, the
+setup dialog, a failed start with the server's own lines, the client window's
+live list of hubs and its connected screen.
 
-usage: pictures.py KESTROVA-LINUX KESTROVA-CLIENT DEMO-FOLDER SCRATCH-FOLDER OUTPUT-FOLDER
+usage: pictures.py KESTROVA-LINUX KESTROVA-CLIENT DEMO-FOLDER SCRATCH-FOLDER OUTPUT-FOLDER [SCREEN ...]
+
+SCREEN names the screens to draw again (main_screen_and_panel,
+new_network_form, setup_dialog, failure, client_window); all by default.
 
 DEMO-FOLDER is a working directory staged by scripts/stage-demo.sh; the
 stand-ins and the programs' output go to SCRATCH-FOLDER, the pictures to
@@ -13,6 +18,7 @@ loopback is reached: the ifconfig stand-in makes this computer's address
 Every process is ended by the id of one that this run started.
 """
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -22,7 +28,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 import e2e_support as e2e  # noqa: E402
 
 PROGRAM, CLIENT_PROGRAM, DEMO, SCRATCH, OUTPUT = (os.path.abspath(a) for a in sys.argv[1:6])
-CLIENT_HUBS = [("127.0.0.3", "lumieres"), ("127.0.0.4", "atelier")]
+# Address, folder and the name the demo hub answers with (its registry name).
+CLIENT_HUBS = [("127.0.0.3", "lumieres", "Les Lumieres de Tavoule"), ("127.0.0.4", "atelier", "Atelier du Port")]
 
 
 class Failure(Exception):
@@ -58,20 +65,41 @@ def start(command, env, log):
         out.close()
 
 
-def administrator_window(env):
-    session = start(["dbus-run-session", "--", PROGRAM], env, "kestrova-linux.log")
+def administrator_session(env, cwd, log):
+    """The program in its own D-Bus session in `cwd`, and its main window."""
+    out = open(os.path.join(SCRATCH, log), "wb")
     try:
-        window = require(e2e.window_id(env, "^Accueil Kestrova$"), "the administrator window is not shown")
-        time.sleep(1)
-        picture(env, window, "main-screen")
+        session = subprocess.Popen(["dbus-run-session", "--", PROGRAM], cwd=cwd, env=env,
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+    finally:
+        out.close()
+    window = e2e.window_id(env, "^Accueil Kestrova$")
+    if not window:
+        e2e.end_tree(session)
+        raise Failure("the administrator window is not shown")
+    time.sleep(1)
+    # Keyboard focus starts on the first network button.
+    e2e.xdotool(env, "windowfocus", "--sync", window)
+    return session, window
 
-        # Keyboard focus starts on the first network button.
-        e2e.xdotool(env, "windowfocus", "--sync", window)
-        e2e.xdotool(env, "key", "space")
+
+def keys(env, *names):
+    e2e.xdotool(env, "key", "--delay", "60", *names)
+
+
+def type_rows(env, rows):
+    for text in rows:
+        e2e.xdotool(env, "type", "--delay", "10", text + "\t")
+
+
+def main_screen_and_panel(env):
+    session, window = administrator_session(env, DEMO, "kestrova-linux.log")
+    try:
+        picture(env, window, "main-screen")
+        keys(env, "space")
         require(e2e.wait_until(lambda: e2e.port_open(e2e.HOST, 8000), 60),
                 "the first hub does not listen on 127.0.0.2:8000")
-        panel = require(e2e.window_id(env, "^Kestrova : Les Lumieres de Tavoule$", 30),
-                        "the running-server panel is not shown")
+        panel = require(e2e.window_id(env, "^Kestrova : ", 30), "the running-server panel is not shown")
         picture(env, panel, "running-server-panel")
     finally:
         e2e.end_tree(session)
@@ -79,11 +107,69 @@ def administrator_window(env):
             "the panel's hub still listens after its session was ended")
 
 
+def new_network_form(env):
+    """The form refusing a name that the registry already holds."""
+    session, window = administrator_session(env, DEMO, "new-network-form.log")
+    try:
+        # The demo's two networks, then the new network label.
+        keys(env, "Tab", "Tab", "space")
+        time.sleep(1)
+        type_rows(env, ["Atelier du Port", "atelier2", "gardienne", "Vague-Salee-Quai-42"])
+        e2e.xdotool(env, "type", "--delay", "10", "Vague-Salee-Quai-42")
+        keys(env, "Return")
+        time.sleep(2)
+        picture(env, window, "new-network-form")
+    finally:
+        e2e.end_tree(session)
+
+
+def setup_dialog(env):
+    """The setup dialog over the main screen, refusing a mismatched confirmation."""
+    session, _ = administrator_session(env, DEMO, "setup-dialog.log")
+    try:
+        # Two networks, the new network label, then Configuration.
+        keys(env, "Tab", "Tab", "Tab", "space")
+        dialog = require(e2e.window_id(env, "^Configuration Kestrova$"), "the setup dialog is not shown")
+        e2e.xdotool(env, "windowfocus", "--sync", dialog)
+        type_rows(env, ["veilleur", "Veilleur de nuit", "Phare-Rouge-Digue-17", "Phare-Rouge-Digue-18"])
+        keys(env, "Tab", "space")
+        time.sleep(2)
+        picture(env, dialog, "setup-dialog")
+    finally:
+        e2e.end_tree(session)
+
+
+def failure(env):
+    """A hub whose settings import a module that is not there: the failure and
+    the server's own last lines."""
+    work = os.path.join(SCRATCH, "failure")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    for entry in ("img", "style.qss", "fuseum.gif"):
+        source = os.path.join(DEMO, entry)
+        (shutil.copytree if os.path.isdir(source) else shutil.copy)(source, os.path.join(work, entry))
+    shutil.copytree(os.path.join(DEMO, "lumieres"), os.path.join(work, "lumieres"),
+                    ignore=shutil.ignore_patterns("db.sqlite3", ".secret_key", "__pycache__"))
+    with open(os.path.join(work, "lumieres", "lumieres", "settings.py"), "a", encoding="utf-8") as settings:
+        settings.write("\nimport module_introuvable\n")
+    e2e.write(os.path.join(work, "networks.data"), "Les Lumieres de Tavoule|lumieres|\n")
+    session, window = administrator_session(env, work, "failure.log")
+    try:
+        keys(env, "space")
+        require(e2e.wait_until(lambda: "module_introuvable" in open(os.path.join(SCRATCH, "failure.log"),
+                                                                    errors="replace").read(), 30),
+                "the failed start does not tell the server's reason")
+        time.sleep(1)
+        picture(env, window, "failure")
+    finally:
+        e2e.end_tree(session)
+
+
 def client_window(env):
     hubs = []
     client = None
     try:
-        for host, folder in CLIENT_HUBS:
+        for host, folder, _ in CLIENT_HUBS:
             hub = subprocess.Popen(["/usr/bin/python3", "manage.py", "runserver", "--noreload", host + ":8000"],
                                    cwd=os.path.join(DEMO, folder), env=env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -100,10 +186,15 @@ def client_window(env):
                 return log.read()
 
         # Its sweep traces each name it is given, just before it lists them.
-        require(e2e.wait_until(lambda: all(folder in traced() for _, folder in CLIENT_HUBS), 60),
+        require(e2e.wait_until(lambda: all(name in traced() for _, _, name in CLIENT_HUBS), 60),
                 f"the client window did not find both hubs: {traced()[-300:]!r}")
         time.sleep(1)
         picture(env, window, "client-window")
+        # The first hub chosen with the keyboard: the connected screen.
+        e2e.xdotool(env, "windowfocus", "--sync", window)
+        keys(env, "Tab", "space")
+        connected = require(e2e.window_id(env, "^Interface Client$", 30), "the connected screen is not shown")
+        picture(env, connected, "client-connected")
     finally:
         e2e.end_tree(client)
         for hub in hubs:
@@ -118,17 +209,23 @@ def main():
     e2e.write(os.path.join(stand_ins, "xdg-open"),
               e2e.BROWSER.format(log=os.path.join(SCRATCH, "browser.log")), True)
     display = e2e.Display()
+    failed = []
     try:
         env = e2e.system_env(stand_ins)
         env["DISPLAY"] = display.name
-        administrator_window(env)
-        client_window(env)
-    except Failure as failure:
-        print(f"make-pictures: {failure}", file=sys.stderr)
-        return 1
+        # Each screen in a session of its own: one that fails does not keep
+        # the others from being drawn.
+        for draw in (main_screen_and_panel, new_network_form, setup_dialog, failure, client_window):
+            if sys.argv[6:] and draw.__name__ not in sys.argv[6:]:
+                continue
+            try:
+                draw(env)
+            except (Failure, subprocess.SubprocessError, OSError) as reason:
+                print(f"make-pictures: {draw.__name__}: {reason}", file=sys.stderr)
+                failed.append(draw.__name__)
     finally:
         display.close()
-    return 0
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

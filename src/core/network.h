@@ -14,8 +14,9 @@ public:
     Network(std::string name, std::string path, std::string address);
 #endif
 
-    // Starts the project's development server; always 0.
-    int launch();
+    // Starts the project's development server; always 0. With
+    // `output_folder` (a ServerOutput's) the server's output is also copied there.
+    int launch(const std::string& output_folder = std::string());
     // 1 when the development server answers on port 8000, else 0.
     int is_launched();
 

@@ -331,6 +331,45 @@ Registry read_registry()
     return registry;
 }
 
+std::string administrator_refusal(const std::string& pseudonym, const std::string& password,
+                                  const std::string& confirmation)
+{
+    if (pseudonym.empty())
+        return "Le pseudo de l'administrateur est vide.";
+    if (!is_valid_username(pseudonym))
+        return "Pseudo refusé : 150 caractères au plus, lettres, chiffres et @ . + - _ seulement.";
+    if (password.empty())
+        return "Le mot de passe est vide.";
+    if (password != confirmation)
+        return "La confirmation ne correspond pas au mot de passe.";
+    return std::string();
+}
+
+// The hub's own command makes its superuser: the password reaches it on
+// standard input (the Windows build: in the environment of that step only).
+Outcome run_admin_command(const std::string& project, const std::string& pseudonym, const std::string& password,
+                          std::vector<std::string> environment)
+{
+#ifdef KESTROVA_WINDOWS_BUILD
+    environment.push_back("KESTROVA_ADMIN_PSEUDO=" + pseudonym);
+    environment.push_back("KESTROVA_ADMIN_PASSWORD=" + password);
+    return run_in(project, {python_program, "manage.py", "kestrova_admin"}, std::string(), environment);
+#else
+    return run_in(project, {python_program, "manage.py", "kestrova_admin"}, pseudonym + '\0' + password,
+                  environment);
+#endif
+}
+
+// The command's refusal of a field, which is the keeper's to mend; "" for
+// any other failure.
+std::string field_refusal(const std::string& said)
+{
+    for (const char* refusal : {"CommandError: Pseudo refusé", "CommandError: Mot de passe refusé"})
+        if (said.rfind(refusal, 0) == 0)
+            return said.substr(said.find(' ') + 1);
+    return std::string();
+}
+
 std::string refusal_under_lock(const NewNetwork& network, const Registry& registry, bool check_registry)
 {
     const std::string& name = network.name;
@@ -360,16 +399,8 @@ std::string refusal_under_lock(const NewNetwork& network, const Registry& regist
         return "Le chemin d'accès « " + path + " » est un mot réservé de Python.";
     if (exists_here(path))
         return "« " + path + " » existe déjà dans le dossier de travail.";
-    if (network.with_administrator) {
-        if (network.pseudonym.empty())
-            return "Le pseudo de l'administrateur est vide.";
-        if (!is_valid_username(network.pseudonym))
-            return "Pseudo refusé : 150 caractères au plus, lettres, chiffres et @ . + - _ seulement.";
-        if (network.password.empty())
-            return "Le mot de passe est vide.";
-        if (network.password != network.confirmation)
-            return "La confirmation ne correspond pas au mot de passe.";
-    }
+    if (network.with_administrator)
+        return administrator_refusal(network.pseudonym, network.password, network.confirmation);
     return std::string();
 }
 
@@ -539,20 +570,12 @@ Built build_hub(const NewNetwork& network)
     if (network.with_administrator) {
         // The hub's settings take the database and the admin when its file
         // is there, or while the hub is being made; the command migrates first.
-#ifdef KESTROVA_WINDOWS_BUILD
-        step = run_in(project, {python_program, "manage.py", "kestrova_admin"}, std::string(),
-                      {"KESTROVA_HUB_MAKING=1", "KESTROVA_ADMIN_PSEUDO=" + network.pseudonym,
-                       "KESTROVA_ADMIN_PASSWORD=" + network.password});
-#else
-        step = run_in(project, {python_program, "manage.py", "kestrova_admin"},
-                      network.pseudonym + '\0' + network.password, {"KESTROVA_HUB_MAKING=1"});
-#endif
+        step = run_admin_command(project, network.pseudonym, network.password, {"KESTROVA_HUB_MAKING=1"});
         if (!step.ok) {
-            // The command's refusals of the fields are the keeper's to mend.
             const std::string said = last_line(step.output);
-            for (const char* refusal : {"CommandError: Pseudo refusé", "CommandError: Mot de passe refusé"})
-                if (said.rfind(refusal, 0) == 0)
-                    return failed(said.substr(said.find(' ') + 1), true);
+            const std::string refusal = field_refusal(said);
+            if (!refusal.empty())
+                return failed(refusal, true);
             return failed("l'administrateur n'a pas pu être créé : " + said);
         }
     }
@@ -627,4 +650,31 @@ std::string make_demo_network()
     if (!listed && !append_to_registry(registry, demo.name, demo.path))
         return failure_message(demo, "networks.data n'a pas pu être complété");
     return std::string();
+}
+
+std::vector<std::pair<std::string, std::string>> registered_networks()
+{
+    return read_registry().records;
+}
+
+std::string add_administrator(const NewAdministrator& administrator)
+{
+    const std::string refusal =
+        administrator_refusal(administrator.pseudonym, administrator.password, administrator.confirmation);
+    if (!refusal.empty())
+        return refusal;
+    std::error_code error;
+    if (administrator.path.empty() || !fs::is_regular_file(administrator.path + "/manage.py", error))
+        return "Le réseau choisi n'a pas de manage.py dans « " + administrator.path + " » : aucun administrateur n'est enregistré.";
+    // A hub whose database was never made (one made by hand) gets it first,
+    // as a hub made here does.
+    const Outcome step = run_admin_command(administrator.path, administrator.pseudonym, administrator.password,
+                                           {"KESTROVA_HUB_MAKING=1", "KESTROVA_ADMIN_NAME=" + administrator.name});
+    if (step.ok)
+        return std::string();
+    const std::string said = last_line(step.output);
+    const std::string field = field_refusal(said);
+    if (!field.empty())
+        return field;
+    return "L'administrateur « " + administrator.pseudonym + " » n'a pas été enregistré : " + said + ".";
 }

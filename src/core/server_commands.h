@@ -6,8 +6,12 @@
 // that their exact text can be tested apart from running them.
 
 // Terminal command of Network::launch: the server on listen_address, then an
-// interactive shell that keeps the terminal open.
-std::string launch_command(const std::string& path, const std::string& listen_address);
+// interactive shell that keeps the terminal open. With `output_folder` (a
+// ServerOutput's), the terminal still shows the server's output as it comes,
+// and tee copies it, unbuffered, to the folder's output file; the end file is
+// made once the server has ended.
+std::string launch_command(const std::string& path, const std::string& listen_address,
+                           const std::string& output_folder = std::string());
 // Terminal command of DjangoManager::launch: the server on its default address.
 std::string django_manager_command(const std::string& path);
 
@@ -35,8 +39,11 @@ constexpr char start_configuration = 'C';
 // in B and C the outer interpreter sees it outside its quotes, so its special
 // characters also carry a caret. "" when the path is empty or holds a
 // character that no quoting makes literal (", %, !, a line end, a NUL byte),
-// or for an unknown configuration.
-std::string win_start_command(char configuration, const std::string& path);
+// or for an unknown configuration. With `output_file` the server's two
+// streams go to that file, read by the launch when the start fails; ""
+// when no quoting makes that name literal either.
+std::string win_start_command(char configuration, const std::string& path,
+                              const std::string& output_file = std::string());
 // Writes the id of the last python process of the task list to server_pid.tmp.
 std::string win_listing_command();
 // Ends the process of a line of server_pid.tmp, the line as it was read.

@@ -5,6 +5,7 @@
 #include "discovery_commands.h"
 #include "network.h"
 #include "port_owner.h"
+#include "server_output.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -165,6 +166,7 @@ void ServerControl::tell(const std::string& text)
 LaunchOutcome ServerControl::launch(Network& network)
 {
     message.clear();
+    lines.clear();
     // Its server could never say this name: it would pass for another program.
     const std::string refusal = hub_name_refusal(network.name);
     if (!refusal.empty()) {
@@ -187,9 +189,13 @@ LaunchOutcome ServerControl::launch(Network& network)
              + ", puis choisissez de nouveau le réseau.");
         return LaunchOutcome::port_taken;
     }
-    network.launch();
-    if (!server_answers_after_start(network)) {
+    const ServerOutput output;
+    network.launch(output.folder());
+    if (!server_answers_after_start(network, output)) {
+        lines = output.last_lines();
         tell("Le serveur du réseau « " + network.name + " » ne répond pas sur le port 8000 : le démarrage a échoué.");
+        if (!lines.empty())
+            std::cerr << lines << std::flush;
         return LaunchOutcome::failed;
     }
     // A project that does not say its name is taken on its folder (or, where

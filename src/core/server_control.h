@@ -3,6 +3,7 @@
 #include <string>
 
 class Network;
+class ServerOutput;
 
 // Who answers on port 8000 and whether a server of ours runs there: the
 // launch sequence of the administrator window asks this, the build decides.
@@ -65,6 +66,9 @@ public:
     bool owns_running_server() const { return ours; }
     // What the last launch or stop told on the error stream; "" after success.
     const std::string& told() const { return message; }
+    // The last lines of the server's output after a start that failed, as
+    // told on the error stream below told(); "" otherwise.
+    const std::string& server_lines() const { return lines; }
 
 private:
     void tell(const std::string& text);
@@ -74,6 +78,7 @@ private:
     std::string served_name;
     std::string served_folder;
     std::string message;
+    std::string lines;
 };
 
 // What each build provides beside its probes (server_control_posix.cpp,
@@ -87,8 +92,9 @@ std::string server_host();
 // GET "/_infos/kl/" from whatever listens there, within about 2 s, reading at
 // most a few KiB; an answer with http false when nothing usable came back.
 HubAnswer ask_hub_name();
-// The checks of the launch sequence after the start: true once one answers.
-bool server_answers_after_start(Network& network);
+// The checks of the launch sequence after the start: true once one answers;
+// false at once where the server's output shows that it has ended.
+bool server_answers_after_start(Network& network, const ServerOutput& output);
 // True when a process that this program started, and holds by the system's
 // own means, runs in `folder`: where the system names no owner of the port,
 // the one server that can still be known.

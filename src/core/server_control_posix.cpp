@@ -6,6 +6,7 @@
 #include "port_owner.h"
 #include "server_commands.h"
 #include "server_control.h"
+#include "server_output.h"
 #include "terminal_posix.h"
 
 #include <algorithm>
@@ -110,24 +111,34 @@ bool port_answers(const std::string& host, int port)
 
 } // namespace
 
-int Network::launch()
+int Network::launch(const std::string& output_folder)
 {
     const std::string listen_address = getIp() + ":8000";
-    open_terminal(launch_command(path, listen_address), nullptr, terminal_mark());
+    open_terminal(launch_command(path, listen_address, output_folder), nullptr, terminal_mark());
     return 0;
 }
 
-int Network::is_launched()
+namespace {
+
+// Probes until the server answers, the time is up or `ended` says it never will.
+bool answers_unless(const ServerOutput* output)
 {
     const std::string host = getIp();
     const auto deadline = Clock::now() + probe_total_wait;
     for (;;) {
         if (port_answers(host, server_port))
-            return 1;
-        if (Clock::now() >= deadline)
-            return 0;
+            return true;
+        if (Clock::now() >= deadline || (output && output->ended()))
+            return false;
         std::this_thread::sleep_for(probe_interval);
     }
+}
+
+} // namespace
+
+int Network::is_launched()
+{
+    return answers_unless(nullptr) ? 1 : 0;
 }
 
 bool server_port_accepts()
@@ -163,9 +174,10 @@ HubAnswer ask_hub_name()
     return parse_hub_answer(raw);
 }
 
-bool server_answers_after_start(Network& network)
+bool server_answers_after_start(Network&, const ServerOutput& output)
 {
-    return network.is_launched() != 0;
+    // A server that has ended answers no more: its reason is in its output.
+    return answers_unless(&output);
 }
 
 ServerControl::ServerControl() = default;

@@ -133,9 +133,10 @@ private:
 
 } // namespace
 
-int Network::launch()
+int Network::launch(const std::string& output_folder)
 {
-    const std::string command = win_start_command(start_configuration, path);
+    const std::string command = win_start_command(
+        start_configuration, path, output_folder.empty() ? std::string() : output_folder + "/sortie");
     if (command.empty()) {
         std::cerr << "Chemin refusé : « " << path
                   << " » est vide ou contient un caractère que l'interpréteur de commandes "
@@ -205,7 +206,7 @@ HubAnswer ask_hub_name()
     return parse_hub_answer(raw);
 }
 
-bool server_answers_after_start(Network& network)
+bool server_answers_after_start(Network& network, const ServerOutput&)
 {
     for (int check = 0; check < 10; ++check)
         if (network.is_launched() != 0)

@@ -3,6 +3,7 @@
 #include "busy_work.h"
 #include "example_host.h"
 #include "hub_utilities.h"
+#include "keeper_tools.h"
 #include "network.h"
 #include "new_network_form.h"
 #include "screen_parts.h"
@@ -103,14 +104,19 @@ void NetworkSelectionWindow::main_mode()
         failure->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         failure->setStyleSheet("color: red;");
         network_box_layout->addWidget(failure);
+        if (!failure_lines.isEmpty())
+            network_box_layout->addWidget(server_lines_view(failure_lines));
     }
 
     column_layout->addWidget(banner);
     column_layout->addWidget(network_box);
+    QLabel* configuration = configuration_label(this);
+    column_layout->addWidget(configuration);
     row_layout->addWidget(picture);
     row_layout->addWidget(column);
     main_layout->addWidget(row);
     setLayout(main_layout);
+    setTabOrder(create_network, configuration);
     // Keyboard focus still starts on the first network, and Tab reaches the
     // label after the last one. Window flags set after construction clear
     // the focus: give it once the event loop runs.
@@ -177,7 +183,7 @@ void NetworkSelectionWindow::switch_to_network(Network* network)
                 return;
             }
             if (*outcome == LaunchOutcome::failed || *outcome == LaunchOutcome::port_taken) {
-                back_to_main(server.told());
+                back_to_main(server.told(), server.server_lines());
                 return;
             }
             failure_text.clear();
@@ -190,9 +196,12 @@ void NetworkSelectionWindow::switch_to_network(Network* network)
         });
 }
 
-void NetworkSelectionWindow::back_to_main(const std::string& failure)
+void NetworkSelectionWindow::back_to_main(const std::string& failure, const std::string& lines)
 {
     failure_text = QString::fromUtf8(failure.c_str());
+    // The first line keeps its indent; only the last line end goes.
+    failure_lines = utf8(lines);
+    failure_lines.chop(failure_lines.endsWith('\n') ? 1 : 0);
     remove_layouts(nullptr);
     main_mode();
 }

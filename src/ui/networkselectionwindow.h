@@ -38,13 +38,15 @@ private slots:
 private:
     void free_networks();
     // The main screen again, telling what went wrong ("" for nothing).
-    void back_to_main(const std::string& failure);
+    // `lines`: the server's own last lines, shown under the failure.
+    void back_to_main(const std::string& failure, const std::string& lines = std::string());
     // The new network form's save: the hub is made off the GUI thread.
     void save_new_network();
 
     // The last failure of a launch or stop, shown under the network list
     // until a launch or stop succeeds.
     QString failure_text;
+    QString failure_lines;
 
     // What answers on port 8000, and the server this window started: in the
     // Windows build it stops that server when the window goes.

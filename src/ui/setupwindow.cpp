@@ -1,5 +1,9 @@
 #include "setupwindow.h"
 
+#include "busy_work.h"
+#include "network_maker.h"
+#include "screen_parts.h"
+
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -8,6 +12,9 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <iostream>
+#include <memory>
 
 namespace {
 
@@ -78,6 +85,12 @@ SetupWindow::SetupWindow(QWidget* parent)
     auto* network_label = new QLabel("Selectionner un Reseau : ");
     auto* network_choice = new QComboBox();
     auto* save = new QPushButton("Enregistrer l'Administrateur");
+    QLineEdit* const fields[] = {pseudonym, name, password, confirmation};
+    for (int row = 0; row < 4; ++row)
+        fields[row]->setObjectName(setup_field_names[row]);
+    network_choice->setObjectName(setup_network_choice_name);
+    password->setEchoMode(QLineEdit::Password);
+    confirmation->setEchoMode(QLineEdit::Password);
 
     auto* form = new QWidget();
     auto* grid = new QGridLayout();
@@ -93,13 +106,22 @@ SetupWindow::SetupWindow(QWidget* parent)
     grid->addWidget(network_label, 5, 1);
     grid->addWidget(network_choice, 5, 2);
     grid->addWidget(save, 6, 2);
+    auto* message = new QLabel();
+    message->setObjectName(setup_message_name);
+    message->setTextFormat(Qt::PlainText);
+    message->setWordWrap(true);
+    message->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    grid->addWidget(message, 7, 2);
 
-    network_choice->addItem(QString::fromUtf8("Les Lumieres de Tavoule"));
-    network_choice->addItem(QString::fromUtf8("Utilisateur standard"));
-    network_choice->addItem(QString::fromUtf8("Invité"));
+    // The registry's networks, their names as plain text; the folder rides along.
+    for (const auto& record : registered_networks())
+        network_choice->addItem(utf8(record.first), utf8(record.second));
     network_choice->setStyleSheet("border:nones;color:#333;font-weight:bold;");
 
     save->setStyleSheet("background:#333;color:#fff;margin-top:15px;padding:5px;");
+    save->setAutoDefault(false);
+    connect(save, &QPushButton::clicked, this, &SetupWindow::save_administrator);
+    connect(confirmation, &QLineEdit::returnPressed, this, &SetupWindow::save_administrator);
 
     content_layout->addWidget(form);
     content_layout->setAlignment(Qt::AlignTop);
@@ -111,4 +133,51 @@ SetupWindow::SetupWindow(QWidget* parent)
 
     setWindowTitle("Configuration Kestrova");
     setFixedSize(800, 400);
+}
+
+SetupWindow::~SetupWindow()
+{
+    // A save still running reports to this dialog.
+    BusyWork::wait_for(this);
+}
+
+void SetupWindow::save_administrator()
+{
+    if (BusyWork::busy(this))
+        return;
+    const auto text = [this](const char* name) { return findChild<QLineEdit*>(name)->text().toUtf8().toStdString(); };
+    auto* choice = findChild<QComboBox*>(setup_network_choice_name);
+    auto* message = findChild<QLabel*>(setup_message_name);
+    NewAdministrator administrator;
+    administrator.path = choice->currentData().toString().toUtf8().toStdString();
+    administrator.pseudonym = text(setup_field_names[0]);
+    administrator.name = text(setup_field_names[1]);
+    administrator.password = text(setup_field_names[2]);
+    administrator.confirmation = text(setup_field_names[3]);
+    const QString network = choice->currentText();
+    if (choice->currentIndex() < 0) {
+        message->setStyleSheet("color:#c00;");
+        message->setText("Aucun réseau n'est choisi : networks.data n'en compte aucun.");
+        return;
+    }
+    message->setStyleSheet("color:#333;");
+    message->setText("Enregistrement de l'administrateur…");
+    auto refusal = std::make_shared<std::string>();
+    BusyWork::run(
+        this, [administrator, refusal] { *refusal = add_administrator(administrator); },
+        [this, administrator, network, refusal, message](const std::string& failure) {
+            const std::string reason = failure.empty() ? *refusal : failure;
+            if (!reason.empty()) {
+                std::cerr << reason << std::endl;
+                message->setStyleSheet("color:#c00;");
+                message->setText(utf8(reason));
+                return;
+            }
+            for (int row = 2; row < 4; ++row)
+                findChild<QLineEdit*>(setup_field_names[row])->clear();
+            message->setStyleSheet("color:#070;");
+            message->setText(QString::fromUtf8("L'administrateur « ") + utf8(administrator.pseudonym)
+                             + QString::fromUtf8(" » est enregistré dans le réseau « ") + network
+                             + QString::fromUtf8(" » : il se connecte à /admin/ depuis cet ordinateur."));
+        });
 }

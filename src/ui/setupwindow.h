@@ -2,8 +2,8 @@
 
 #include <QDialog>
 
-// The configuration dialog: the section tiles and the users section with its
-// super-user form. Nothing in it is wired yet.
+// The configuration dialog: the section tiles and the users section, whose
+// form adds an administrator to one of the registry's networks.
 class SetupWindow : public QDialog
 {
     Q_OBJECT
@@ -11,4 +11,15 @@ class SetupWindow : public QDialog
 
 public:
     explicit SetupWindow(QWidget* parent = nullptr);
+    ~SetupWindow() override;
+
+private:
+    // Adds the administrator off the GUI thread; the dialog drops every
+    // input meanwhile, a second press included.
+    void save_administrator();
 };
+
+// Object names of the form's fields, in row order, and of its message line.
+inline constexpr const char* setup_field_names[] = {"pseudonyme", "nom", "mot_de_passe", "confirmation"};
+inline constexpr const char* setup_network_choice_name = "reseau";
+inline constexpr const char* setup_message_name = "message_configuration";

@@ -4,6 +4,7 @@
 #include "network.h"
 #include "server_commands.h"
 #include "server_control.h"
+#include "server_output.h"
 #include "test_support.h"
 
 #include <QtTest>
@@ -75,6 +76,9 @@ private slots:
     void command_texts();
     void hostile_paths_run_nothing_but_the_server_data() { kt::hostile_texts(); }
     void hostile_paths_run_nothing_but_the_server();
+    void server_output_last_lines_data();
+    void server_output_last_lines();
+    void server_output_is_copied_and_its_end_seen();
 
     void launch_opens_a_terminal_on_the_lan_address();
     void launch_without_terminal_is_silent_and_leaves_no_zombie();
@@ -117,6 +121,49 @@ void TestServerControl::command_texts()
     QFETCH(QString, manager);
     QCOMPARE(QString::fromStdString(launch_command(path.toStdString(), "127.0.0.2:8000")), launch);
     QCOMPARE(QString::fromStdString(django_manager_command(path.toStdString())), manager);
+}
+
+void TestServerControl::server_output_last_lines_data()
+{
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<QByteArray>("kept");
+    QByteArray many;
+    for (int i = 1; i <= 25; ++i)
+        many += "ligne " + QByteArray::number(i) + "\n";
+    QTest::newRow("last twenty") << many << false << many.mid(many.indexOf("ligne 6\n"));
+    QTest::newRow("cut first line dropped") << QByteArray("ne coupée\nentière\n") << true << QByteArray("entière\n");
+    QTest::newRow("controls") << QByteArray("\x1b[31mrouge\x1b[0m\ta\x07" "b\xc2\x9b" "c\r\n\n  \n") << false
+                              << QByteArray("rouge abc\n");
+    QTest::newRow("carriage return") << QByteArray("10 %\r100 %\n") << false << QByteArray("100 %\n");
+}
+
+void TestServerControl::server_output_last_lines()
+{
+    QFETCH(QByteArray, tail);
+    QFETCH(bool, cut);
+    QFETCH(QByteArray, kept);
+    QCOMPARE(QByteArray::fromStdString(last_lines_of(tail.toStdString(), cut)), kept);
+}
+
+void TestServerControl::server_output_is_copied_and_its_end_seen()
+{
+    kt::WorkDir dir;
+    QVERIFY(QDir().mkpath(dir.file("hub")));
+    kt::StandIns stand_ins;
+    stand_ins.add("python3", "#!/bin/sh\necho \"ModuleNotFoundError: $PYTHONUNBUFFERED\" >&2\nexit 1\n");
+    auto output = std::make_unique<ServerOutput>();
+    QVERIFY(!output->ended());
+    const std::string folder = output->folder();
+    const std::string command = launch_command(dir.file("hub").toStdString(), "127.0.0.2:8000", folder);
+    // The terminal's own shell would follow; its stand-in here ends at once.
+    const std::string shown = exec_cmd("bash -c " + shell_quote(command.substr(0, command.rfind(" ; exec bash")))
+                                       + " </dev/null");
+    QVERIFY2(shown.rfind("ModuleNotFoundError: 1", 0) == 0, shown.c_str());
+    QVERIFY(output->ended());
+    QCOMPARE(QString::fromStdString(output->last_lines()), QString("ModuleNotFoundError: 1\n"));
+    output.reset();
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(folder)));
 }
 
 void TestServerControl::hostile_paths_run_nothing_but_the_server()

@@ -199,6 +199,17 @@ void TestWinCmd::start_commands_run_the_server_in_the_folder()
     QVERIFY2(!QFile::exists("ran"), qPrintable(line));
     QCOMPARE(ran.err, QString());
     QCOMPARE(ran.out, configuration == 'B' ? QString("Appuyez sur une touche pour continuer...\n") : QString());
+
+    // The server's two streams to a file whose name holds the folder's characters.
+    kt::write_file(dir->file(folder) + "/manage.py", "import sys\nprint('dit', flush=True)\nsys.exit('raison')\n");
+    const QString output = dir->file(folder) + "/sortie";
+    const QString redirected =
+        QString::fromStdString(win_start_command(configuration, folder.toStdString(), output.toStdString()));
+    const Ran told = run(dir->path(), redirected);
+    QVERIFY2(told.status == 0 || configuration == 'A', qPrintable(redirected + "\n" + told.err));
+    QTRY_COMPARE(kt::read_file(output), QByteArray("dit\nraison\n"));
+    QVERIFY(!told.out.contains("raison") && !told.err.contains("raison"));
+    QVERIFY2(!QFile::exists("ran"), qPrintable(redirected));
 }
 
 void TestWinCmd::unquoted_operators_are_refused_not_run()

@@ -5,6 +5,7 @@
 #include "process_win.h"
 #include "server_commands.h"
 #include "server_control.h"
+#include "server_output.h"
 #include "test_support.h"
 #include "tst_win_support.h"
 
@@ -105,7 +106,7 @@ void TestWinServerControl::ten_checks_cover_a_server_that_comes_up_late()
     {
         kt::StreamCapture out(std::cout);
         Network network("n", "p");
-        QVERIFY(!server_answers_after_start(network));
+        QVERIFY(!server_answers_after_start(network, ServerOutput()));
         QCOMPARE(out.text(), std::string(10, '1'));
     }
     std::unique_ptr<kt::Listener> listener;
@@ -115,7 +116,7 @@ void TestWinServerControl::ten_checks_cover_a_server_that_comes_up_late()
     });
     kt::StreamCapture out(std::cout);
     Network network("n", "p");
-    const bool answered = server_answers_after_start(network);
+    const bool answered = server_answers_after_start(network, ServerOutput());
     late.join();
     QVERIFY(answered);
     QVERIFY2(QRegularExpression("^1+0$").match(QString::fromStdString(out.text())).hasMatch(), out.text().c_str());

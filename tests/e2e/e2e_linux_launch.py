@@ -120,22 +120,31 @@ def launch_second_hub(checks, display, pictures):
     checks.check(not e2e.port_open(e2e.HOST, 8000), "port 8000 is free again")
 
 
-def broken_hub_stays_loading(checks, display):
+def broken_hub_tells_its_reason(checks, display):
     root = e2e.new_root("kestrova-e2e-")
     session = None
     try:
         e2e.stage_workdir(root, [("Casse", "casse")])
-        # A hub whose Django fails at start.
+        # A hub whose settings import a module that is not there.
         with open(os.path.join(root, "casse", "casse", "settings.py"), "a") as settings:
-            settings.write("\nraise RuntimeError('hub cassé')\n")
+            settings.write("\nimport module_introuvable_kestrova\n")
         session = Session(root, display)
         window = e2e.window_id(session.env, TITLE_MAIN)
         session.press_button(window, 0)
-        said = e2e.wait_until(lambda: "ne répond pas" in session.text("err.log"), 40)
-        checks.check(said, "a hub that fails to start is reported on the error stream",
+        reason = "No module named 'module_introuvable_kestrova'"
+        said = e2e.wait_until(lambda: "ne répond pas" in session.text("err.log")
+                              and reason in session.text("err.log"), 40)
+        checks.check(said, "a hub that fails to start is reported on the error stream, with the server's reason",
                      session.text("err.log")[-400:])
         checks.check(e2e.xdotool(session.env, "getwindowname", window) == TITLE_MAIN,
                      "the window is back on the main screen")
+        # Focus is back on the network; the server's lines come next and can be copied.
+        e2e.xdotool(session.env, "windowfocus", "--sync", window)
+        e2e.xdotool(session.env, "key", "Tab", "ctrl+a", "ctrl+c")
+        copied = subprocess.run(["xclip", "-o", "-selection", "clipboard"], env=session.env,
+                                capture_output=True, timeout=10).stdout.decode("utf-8", "replace")
+        checks.check(copied.rstrip().endswith(reason), "the window shows the server's last lines, selectable",
+                     copied[-300:])
         checks.check(not session.browser_calls(), "the browser is not asked", session.browser_calls())
     finally:
         ended = session.close() if session else True
@@ -149,7 +158,7 @@ def main():
     display = e2e.Display()
     try:
         launch_second_hub(checks, display, pictures)
-        broken_hub_stays_loading(checks, display)
+        broken_hub_tells_its_reason(checks, display)
     finally:
         display.close()
     return checks.finish()

@@ -1,7 +1,8 @@
 """A new network from the window, end to end (real program under Xvfb, real
-gnome-terminal, loopback only): the form filled and saved, the new button
-starts the hub, whose administrator logs in at /admin/ from the server's own
-address while another loopback address gets 404.
+gnome-terminal, loopback only): the form filled and saved, the setup dialog
+adds a second administrator (refusing a mismatched confirmation and a taken
+pseudonym), the new button starts the hub, whose administrators log in at
+/admin/ from the server's own address while another loopback address gets 404.
 
 usage: e2e_new_network.py PATH/TO/kestrova-linux
 """
@@ -9,6 +10,7 @@ import http.client
 import os
 import re
 import shutil
+import sqlite3
 import sys
 import time
 import urllib.parse
@@ -19,9 +21,11 @@ from e2e_linux_launch import TITLE_MAIN, Session
 NAME = "Atelier du Port"
 PSEUDONYM = "gardienne"
 PASSWORD = "Vague-Salee-Quai-42"
+SECOND = "veilleur"
+SECOND_PASSWORD = "Phare-Rouge-Digue-17"
 
 
-def log_in(source):
+def log_in(source, pseudonym=PSEUDONYM, password=PASSWORD):
     """The log-in page's status from the loopback address `source`, and
     whether the log-in reaches the admin's index."""
     cookies = []
@@ -39,10 +43,46 @@ def log_in(source):
     if status != 200:
         return status, False
     token = re.search(rb'name="csrfmiddlewaretoken" value="([^"]+)"', page).group(1).decode()
-    _, went, _ = ask("/admin/login/?next=/admin/", {"csrfmiddlewaretoken": token, "username": PSEUDONYM,
-                                                   "password": PASSWORD, "next": "/admin/"})
+    _, went, _ = ask("/admin/login/?next=/admin/", {"csrfmiddlewaretoken": token, "username": pseudonym,
+                                                   "password": password, "next": "/admin/"})
     status, _, page = ask("/admin/")
-    return 200, went == "/admin/" and status == 200 and PSEUDONYM.encode() in page
+    # The index greets by first name when there is one, and offers to log out.
+    return 200, went == "/admin/" and status == 200 and b"/admin/logout/" in page
+
+
+def add_administrators(checks, session, window, root):
+    """The setup dialog, opened with the keyboard from the main screen: two
+    refusals that leave the hub's users as they were, then a new administrator."""
+    def users():
+        with sqlite3.connect(os.path.join(root, "atelier", "db.sqlite3")) as database:
+            return database.execute("SELECT username, password, first_name FROM auth_user").fetchall()
+
+    before = users()
+    # Two network buttons, the new network label, then Configuration.
+    session.press_button(window, 3)
+    dialog = e2e.window_id(session.env, "^Configuration Kestrova$")
+    checks.check(bool(dialog), "Configuration opens the setup dialog")
+    e2e.xdotool(session.env, "windowfocus", "--sync", dialog)
+    rows = [("La confirmation ne correspond pas au mot de passe.", SECOND, SECOND_PASSWORD + "x"),
+            ("Pseudo refusé : Un utilisateur avec ce nom existe déjà.", PSEUDONYM, SECOND_PASSWORD),
+            ("", SECOND, SECOND_PASSWORD)]
+    for told, pseudonym, confirmation in rows:
+        for text in (pseudonym, "Veilleur de nuit", SECOND_PASSWORD, confirmation):
+            e2e.xdotool(session.env, "key", "ctrl+a")
+            e2e.xdotool(session.env, "type", "--delay", "10", text + "\t")
+        # The registry's last network, then the button, pressed twice.
+        e2e.xdotool(session.env, "key", "End", "Tab", "space", "space")
+        if told:
+            said = e2e.wait_until(lambda: told in session.text("err.log"), 30)
+            checks.check(said and users() == before, f"refused, the hub's users unchanged: {told}",
+                         session.text("err.log")[-300:])
+        else:
+            added = e2e.wait_until(lambda: len(users()) == len(before) + 1, 30)
+            checks.check(added and users()[:len(before)] == before and users()[-1][0] == SECOND,
+                         "the new administrator is added, no other changed", users())
+        time.sleep(0.5)
+        e2e.xdotool(session.env, "key", *["shift+Tab"] * 5)
+    e2e.xdotool(session.env, "key", "Escape")
 
 
 def main():
@@ -66,7 +106,10 @@ def main():
                      "Enter in the last field saves: the registry's new line, the new button last",
                      (session.text("networks.data"), session.text("out.log")))
 
-        session.press_button(window, 1)
+        add_administrators(checks, session, window, root)
+
+        # Focus is back on Configuration; the new network's button is two Tabs on.
+        session.press_button(window, 2)
         up = e2e.wait_until(lambda: e2e.port_open(e2e.HOST, 8000), 40)
         checks.check(up, "the new button starts the new hub on 127.0.0.2:8000")
         session.remember()
@@ -74,11 +117,14 @@ def main():
         checks.check(body.decode() == NAME, "the hub says the name typed in the form", (status, body))
         checks.check(log_in(e2e.HOST) == (200, True),
                      "the administrator logs in at /admin/ from the server's own address", log_in(e2e.HOST))
+        checks.check(log_in(e2e.HOST, SECOND, SECOND_PASSWORD) == (200, True),
+                     "the setup dialog's administrator logs in too", log_in(e2e.HOST, SECOND, SECOND_PASSWORD))
         status, _ = log_in("127.0.0.3")
         checks.check(status == 404, "from another loopback address /admin/ is not found", status)
 
         seen = [name for folder, _, files in os.walk(root) for name in files
-                if PASSWORD.encode() in open(os.path.join(folder, name), "rb").read()]
+                if any(secret.encode() in open(os.path.join(folder, name), "rb").read()
+                       for secret in (PASSWORD, SECOND_PASSWORD))]
         checks.check(not seen, "the password is in no file and no trace of the run", seen)
     finally:
         ended = session.close() if session else True

@@ -4,6 +4,7 @@
 #include "network_maker.h"
 #include "networkselectionwindow.h"
 #include "new_network_form.h"
+#include "setupwindow.h"
 #include "test_paths.h"
 #include "test_support.h"
 
@@ -56,6 +57,50 @@ void open_form(NetworkSelectionWindow& window, const QStringList& values)
 
 const QStringList good {"Atelier du Port", "atelier", "gardienne", "Vague-Salee-Quai-42", "Vague-Salee-Quai-42"};
 
+// The form's refusals; the setup dialog reuses those of its administrator rows.
+const QList<std::tuple<const char*, int, const char*, const char*>> refusals {
+    {"name empty", 0, "", "nom du réseau est vide"},
+    {"name with a bar", 0, "a|b", "« | »"},
+    {"name with a control character", 0, "a\tb", "caractère de contrôle"},
+    {"name with a C1 control", 0, "Atelier\xc2\x9b" "2J", "caractère de contrôle"},
+    {"name longer than a hub may say", 0, "", "255 octets"},
+    {"name read as a page", 0, "<b>Atelier</b>", "« < »"},
+    {"name registered", 0, "Premier", "déjà dans networks.data"},
+    {"path empty", 1, "", "chemin d'accès est vide"},
+    {"path not an identifier", 1, "mon-atelier", "identifiant Python"},
+    {"path a Python module", 1, "json", "conflicts with the name of an existing Python module"},
+    {"path a Python keyword", 1, "class", "mot réservé"},
+    {"path already there", 1, "existant", "existe déjà"},
+    {"pseudonym empty", 2, "", "pseudo de l'administrateur est vide"},
+    {"pseudonym with a blank", 2, "la gardienne", "Pseudo refusé"},
+    {"password empty", 3, "", "mot de passe est vide"},
+    {"password too common", 3, "motdepasse", "trop courant"},
+    {"confirmation differs", 4, "Vague-Salee-Quai-43", "confirmation ne correspond pas"},
+    {"django-admin fails halfway", 0, "Atelier du Port", "disque plein"},
+    {"django-admin missing", 0, "Atelier du Port", "introuvable"},
+    {"a folder comes meanwhile", 0, "Atelier du Port", "« atelier » n'a pas pu être mis en place"},
+    {"a folder comes meanwhile, no exclusive rename", 0, "Atelier du Port", "n'a pas pu être mis en place"},
+};
+
+// One hub with its administrator "gardienne", made once for the setup dialog's cases.
+QString shared_hub()
+{
+    static QTemporaryDir folder;
+    const QString hub = folder.filePath("atelier");
+    if (!QFileInfo::exists(hub)) {
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(folder.path());
+        for (const char* entry : {"settings.py", "urls.py", "hubs", "ressources", "templates", "static"})
+            QProcess::execute("cp", {"-r", QString(KESTROVA_TEMPLATE_DIR) + "/" + entry, "."});
+        const std::string made = make_new_network({"Atelier du Port", "atelier", "gardienne", good[3].toStdString(),
+                                                   good[3].toStdString(), true});
+        QDir::setCurrent(previous);
+        if (!made.empty())
+            qWarning("%s", made.c_str());
+    }
+    return hub;
+}
+
 } // namespace
 
 class TestNewNetwork : public QObject
@@ -106,30 +151,7 @@ private slots:
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("said");
-        const QList<std::tuple<const char*, int, const char*, const char*>> rows {
-            {"name empty", 0, "", "nom du réseau est vide"},
-            {"name with a bar", 0, "a|b", "« | »"},
-            {"name with a control character", 0, "a\tb", "caractère de contrôle"},
-            {"name with a C1 control", 0, "Atelier\xc2\x9b" "2J", "caractère de contrôle"},
-            {"name longer than a hub may say", 0, "", "255 octets"},
-            {"name read as a page", 0, "<b>Atelier</b>", "« < »"},
-            {"name registered", 0, "Premier", "déjà dans networks.data"},
-            {"path empty", 1, "", "chemin d'accès est vide"},
-            {"path not an identifier", 1, "mon-atelier", "identifiant Python"},
-            {"path a Python module", 1, "json", "conflicts with the name of an existing Python module"},
-            {"path a Python keyword", 1, "class", "mot réservé"},
-            {"path already there", 1, "existant", "existe déjà"},
-            {"pseudonym empty", 2, "", "pseudo de l'administrateur est vide"},
-            {"pseudonym with a blank", 2, "la gardienne", "Pseudo refusé"},
-            {"password empty", 3, "", "mot de passe est vide"},
-            {"password too common", 3, "motdepasse", "trop courant"},
-            {"confirmation differs", 4, "Vague-Salee-Quai-43", "confirmation ne correspond pas"},
-            {"django-admin fails halfway", 0, "Atelier du Port", "disque plein"},
-            {"django-admin missing", 0, "Atelier du Port", "introuvable"},
-            {"a folder comes meanwhile", 0, "Atelier du Port", "« atelier » n'a pas pu être mis en place"},
-            {"a folder comes meanwhile, no exclusive rename", 0, "Atelier du Port", "n'a pas pu être mis en place"},
-        };
-        for (const auto& [tag, row, value, said] : rows)
+        for (const auto& [tag, row, value, said] : refusals)
             QTest::newRow(tag) << row << QString::fromUtf8(value) << QString::fromUtf8(said);
     }
     void a_refused_save_leaves_everything_as_it_was()
@@ -176,6 +198,50 @@ private slots:
         if (tag.contains("meanwhile"))
             QVERIFY(QDir().rmdir("atelier"));
         QCOMPARE(snapshot(), before);
+    }
+
+    void the_setup_dialog_refuses_as_the_form_does_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("said");
+        for (const auto& [tag, row, value, said] : refusals)
+            if (row >= 2)
+                QTest::newRow(tag) << row << QString::fromUtf8(value) << QString::fromUtf8(said);
+        QTest::newRow("pseudonym taken") << 2 << "gardienne" << QString::fromUtf8("existe déjà");
+    }
+    void the_setup_dialog_refuses_as_the_form_does()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, value);
+        QFETCH(QString, said);
+#ifdef KESTROVA_WINDOWS_BUILD
+        if (QString(QTest::currentDataTag()).contains(QRegularExpression("common|taken")))
+            said = "a échoué";
+#endif
+        const QString hub = shared_hub();
+        kt::write_file("networks.data", "Premier|premier|\nAtelier du Port|" + hub.toUtf8() + "|\n");
+        // Pseudonym, name, password, confirmation; the form's rows 2 to 4.
+        QStringList values {"veilleur", "Veilleur de nuit", good[3], good[3]};
+        values[row == 2 ? 0 : row == 3 ? 2 : 3] = value;
+        if (row == 3)
+            values[3] = value;
+        const QByteArray database = kt::read_file(hub + "/db.sqlite3");
+        QVERIFY(!database.isEmpty());
+        SetupWindow dialog;
+        auto* choice = dialog.findChild<QComboBox*>(setup_network_choice_name);
+        QCOMPARE(choice->count(), 2);
+        choice->setCurrentIndex(1);
+        for (int i = 0; i < 4; ++i)
+            dialog.findChild<QLineEdit*>(setup_field_names[i])->setText(values[i]);
+        kt::StreamCapture errors(std::cerr);
+        auto* save = dialog.findChild<QPushButton*>();
+        QTest::mouseClick(save, Qt::LeftButton);
+        QTest::mouseClick(save, Qt::LeftButton);
+        auto* message = dialog.findChild<QLabel*>(setup_message_name);
+        QTRY_VERIFY_WITH_TIMEOUT(message->text().contains(said), 20000);
+        QCOMPARE(QString::fromStdString(errors.text()).count(said), 1);
+        QCOMPARE(kt::read_file(hub + "/db.sqlite3"), database);
     }
 
     void a_save_makes_the_hub_and_lists_it_last()

@@ -118,8 +118,12 @@ void TestTerminalLaunch::hub_whose_django_fails_is_told_on_the_main_screen()
 
     QVERIFY(browser.urls.isEmpty());
     const QString said = QString::fromStdString(err.text());
-    QCOMPARE(kt::failure_shown(window) + "\n", said);
-    QVERIFY2(said.contains("Casse") && said.contains("ne répond pas"), qPrintable(said));
+    // The message, then the server's own last lines, on the screen as on the error stream.
+    auto* lines = window.findChild<QPlainTextEdit*>();
+    QVERIFY(lines);
+    QCOMPARE(kt::failure_shown(window) + "\n" + lines->toPlainText() + "\n", said);
+    QVERIFY2(said.contains("Casse") && said.contains("ne répond pas") && lines->toPlainText().endsWith("hub cassé"),
+             qPrintable(said));
 }
 
 void TestTerminalLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens()
