@@ -122,9 +122,10 @@ public slots:
 
 QPushButton* first_network_button(QWidget& window)
 {
-    QWidget* row = window.layout()->itemAt(0)->widget();
-    QWidget* box = row->layout()->itemAt(1)->widget()->layout()->itemAt(1)->widget();
-    return qobject_cast<QPushButton*>(box->layout()->itemAt(2)->widget());
+    for (QPushButton* button : window.findChildren<QPushButton*>())
+        if (button->property("class").toString() == "net-btn")
+            return button;
+    return nullptr;
 }
 
 QPushButton* stop_button(QWidget& window)
@@ -182,7 +183,7 @@ int main(int argc, char** argv)
         const double pressed = now_ms();
         first_network_button(window)->click();
         const double shown = now_ms() - pressed;
-        const bool panel = window.windowTitle() == "Kestrova : Les Lumieres de Tavoule";
+        const bool panel = window.windowTitle() == "Kestrova : Lumieres";
         if (panel)
             stop_button(window)->click();
         std::cout.flush();

@@ -31,6 +31,9 @@ public:
 
     // One record per hub found, in the order of `servers`; owned by the window.
     std::vector<Network*> networks;
+    // The hub opened last, as its button named it, and its address ("host:8000").
+    std::string opened_name;
+    std::string opened_address;
 #ifndef KESTROVA_WINDOWS_BUILD
     // The hubs' addresses, each "host:8000".
     std::vector<std::string> servers;
@@ -40,6 +43,8 @@ private slots:
 
 private:
     void show_hubs();
+    // The list as the search knows it now: the hubs, or the search going on.
+    void show_list();
 
     HubSearch* search = nullptr;
     bool connected = false;

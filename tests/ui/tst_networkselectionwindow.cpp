@@ -1,4 +1,3 @@
-#include "example_host.h"
 #include "network.h"
 #include "networkselectionwindow.h"
 #include "press.h"
@@ -43,7 +42,7 @@ private slots:
     void slots_and_test_button();
 
     void pressing_a_button_launches_its_network_and_shows_the_panel();
-    void panel_buttons_do_nothing();
+    void ten_networks_all_readable();
     void real_hub_starts_and_answers();
     void failed_start_is_told_on_the_main_screen();
     void command_failure_keeps_the_window_usable();
@@ -197,7 +196,7 @@ void TestNetworkSelectionWindow::pressing_a_button_launches_its_network_and_show
                    "    def do_GET(self):\n"
                    "        self.send_error(404)\n"
                    "HTTPServer((host, int(port)), Handler).serve_forever()\n");
-    kt::write_file("networks.data", "Un|hubs/un|\nDeux|hubs/deux|\nTrois|hubs/trois|\n");
+    kt::write_file("networks.data", "Un|hubs/un|\nAtelier <Nord> & Fils|hubs/deux|\nTrois|hubs/trois|\n");
 
     Captured captured;
     NetworkSelectionWindow window(nullptr);
@@ -212,24 +211,21 @@ void TestNetworkSelectionWindow::pressing_a_button_launches_its_network_and_show
     QCOMPARE(browser.screens, QList<QLayout*> {nullptr});
     QCOMPARE(QString::fromUtf8(kt::read_file("terminal.args")).split('\n').value(3),
              QString("cd hubs/deux && python3 manage.py runserver 127.0.0.2:8000 ; exec bash"));
-    check_running_server_panel(window);
+    check_running_server_panel(window, "Atelier <Nord> & Fils");
     QCOMPARE(captured.err.text(), std::string());
+    // "Acceder a mon Espace" opens the running hub again.
+    QTest::mouseClick(window.findChild<QPushButton*>(), Qt::LeftButton);
+    QCOMPARE(browser.urls, QStringList({"http://127.0.0.2:8000", "http://127.0.0.2:8000"}));
 }
 
-void TestNetworkSelectionWindow::panel_buttons_do_nothing()
+void TestNetworkSelectionWindow::ten_networks_all_readable()
 {
     kt::WorkDir dir;
+    kt::write_file("networks.data", kt::long_registry(10));
     Captured captured;
+    kt::InstalledStyleSheet style;
     NetworkSelectionWindow window(nullptr);
-    Browser browser(&window);
-    window.clean_screen();
-    window.network_started_mode(nullptr);
-    QLayout* panel = window.layout();
-    QWidget* buttons = widget_at(panel, 2);
-    QTest::mouseClick(item_as<QPushButton>(buttons->layout(), 0), Qt::LeftButton);
-    QCOMPARE(window.layout(), panel);
-    QVERIFY(browser.urls.isEmpty());
-    check_running_server_panel(window);
+    kt::check_every_network_readable(window, 10);
 }
 
 void TestNetworkSelectionWindow::real_hub_starts_and_answers()
@@ -257,7 +253,7 @@ void TestNetworkSelectionWindow::real_hub_starts_and_answers()
     QVERIFY2(head.startsWith("HTTP/1.1 200 OK"), head.constData());
     QVERIFY2(name.endsWith("\r\n\r\nsecond"), name.constData());
     QCOMPARE(browser.urls, QStringList {"http://127.0.0.2:8000"});
-    check_running_server_panel(window);
+    check_running_server_panel(window, "Second");
 }
 
 void TestNetworkSelectionWindow::failed_start_is_told_on_the_main_screen()
