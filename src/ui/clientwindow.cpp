@@ -144,6 +144,9 @@ void ClientWindow::selecting_networks_mode()
         QPushButton* button = buttons->add_button(networks[i]->name);
         connect(button, SIGNAL(clicked()), mapper, SLOT(map()));
         mapper->setMapping(button, static_cast<int>(i));
+        // The keyboard starts on the first hub, as when the window opened.
+        if (i == 0)
+            QTimer::singleShot(0, button, [button] { button->setFocus(); });
     }
     connect(mapper, SIGNAL(mapped(int)), this, SLOT(launch_netw(int)));
 #endif
@@ -229,6 +232,7 @@ void ClientWindow::show_hubs()
 
 void ClientWindow::show_list()
 {
+    setWindowTitle("Recherche de Reseaux");
     remove_layouts(nullptr);
     if (!networks.empty()) {
         selecting_networks_mode();
