@@ -141,6 +141,10 @@ std::string holder_text(const std::string& holder)
     const long pid = can_see_port_owners() ? listening_process(server_host(), 8000) : -1;
     std::string program = pid > 0 ? program_of(pid) : std::string();
     program = program.substr(program.find_last_of("/\\") + 1);
+    // A program replaced on disk since it started (an upgrade) is still itself.
+    const std::string replaced = " (deleted)";
+    if (program.size() > replaced.size() && program.compare(program.size() - replaced.size(), replaced.size(), replaced) == 0)
+        program.resize(program.size() - replaced.size());
     // Names that would drive the keeper's terminal are not repeated.
     if (has_terminal_controls(program))
         program.clear();

@@ -1,12 +1,6 @@
 #pragma once
 
-#include "test_paths.h"
-
 #include <QApplication>
-#include <QFile>
-#include <QScrollArea>
-#include <QScrollBar>
-#include <QWheelEvent>
 #include <QEvent>
 #include <QImage>
 #include <QLabel>
@@ -37,11 +31,6 @@ inline QString shown_text(const QString& html)
     QTextDocument document;
     document.setHtml(html);
     return document.toPlainText().simplified();
-}
-
-inline QString shown_text(const QLabel* label)
-{
-    return shown_text(label->text());
 }
 
 // The network buttons of a window, in the order its screen made them.
@@ -83,59 +72,6 @@ inline bool press_name_accelerators(QWidget& window)
     QTest::keyClick(&window, Qt::Key_Space, Qt::AltModifier);
     QTest::qWait(500);
     return true;
-}
-
-// The style sheet that the package installs, for the life of this object.
-struct InstalledStyleSheet
-{
-    InstalledStyleSheet()
-    {
-        QFile file(KESTROVA_SOURCE_DIR "/scripts/style.qss");
-        if (file.open(QIODevice::ReadOnly))
-            qApp->setStyleSheet(QString::fromLatin1(file.readAll()));
-    }
-    ~InstalledStyleSheet() { qApp->setStyleSheet(QString()); }
-};
-
-constexpr const char* long_network_name =
-    "Les Lumieres de Tavoule et tous les ateliers de la vallee reunis pour les longues veillees d'hiver";
-
-// A registry of `count` networks, the last one named too long for any button.
-inline QByteArray long_registry(int count)
-{
-    QByteArray registry;
-    for (int i = 1; i < count; ++i)
-        registry += "Reseau " + QByteArray::number(i) + "|r|\n";
-    return registry + long_network_name + "|r|\n";
-}
-
-// Shows the window holding long_registry(count) and checks that every network
-// button has the height its style asks for, that the wheel scrolls the list,
-// that the last button comes into view with the focus, elided, its whole
-// name in its tooltip.
-inline void check_every_network_readable(QWidget& window, int count)
-{
-    window.show();
-    QApplication::setActiveWindow(&window);
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-    const QList<QPushButton*> buttons = network_buttons(window);
-    QCOMPARE(buttons.size(), count);
-    for (QPushButton* button : buttons)
-        QVERIFY2(button->height() >= button->sizeHint().height(), qPrintable(button->text()));
-    auto* area = window.findChild<QScrollArea*>();
-    QPushButton* last = buttons.last();
-    const auto in_view = [area, last] {
-        return area->viewport()->rect().contains(QRect(last->mapTo(area->viewport(), QPoint()), last->size()));
-    };
-    QVERIFY(area && !in_view());
-    QWheelEvent wheel(QPointF(5, 5), area->viewport()->mapToGlobal(QPoint(5, 5)), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(area->viewport(), &wheel);
-    QVERIFY(area->verticalScrollBar()->value() > 0);
-    last->setFocus();
-    QTRY_VERIFY(in_view());
-    QVERIFY2(last->text().endsWith(QChar(0x2026)), qPrintable(last->text()));
-    QCOMPARE(shown_text(last->toolTip()), QString(long_network_name));
 }
 
 // Counts, while it lives, the paints of the loading screen's text in any

@@ -11,7 +11,7 @@
 namespace kt {
 
 // The panel of the network `name` served on 127.0.0.2.
-inline void check_running_server_panel(NetworkSelectionWindow& window, const QString& name)
+inline void check_running_server_panel(NetworkSelectionWindow& window, const QString& name = "Second")
 {
     QCOMPARE(window.windowTitle(), "Kestrova : " + name);
     QVERIFY(window.autoFillBackground());
@@ -44,7 +44,7 @@ inline void check_running_server_panel(NetworkSelectionWindow& window, const QSt
     QCOMPARE(open_space->text(), QString("Acceder a mon Espace"));
     QCOMPARE(stop->text(), QString("Arreter le Serveur"));
 
-    QCOMPARE(shown_text(item_as<QLabel>(panel, 3)), "Reseau : " + name + " Adresse : 127.0.0.2 Port : 8000");
+    QCOMPARE(shown_text(item_as<QLabel>(panel, 3)->text()), "Reseau : " + name + " Adresse : 127.0.0.2 Port : 8000");
 }
 
 inline void check_loading_screen(NetworkSelectionWindow& window)

@@ -150,7 +150,7 @@ void check_connected_screen(ClientWindow& window, const QString& name, const QSt
     QCOMPARE(open_space->text(), QString("Acceder a mon Espace"));
     QCOMPARE(back->text(), QString("Selection des Reseaux"));
 
-    QCOMPARE(kt::shown_text(item_as<QLabel>(screen, 3)), "Reseau : " + name + " Hote : " + host);
+    QCOMPARE(kt::shown_text(item_as<QLabel>(screen, 3)->text()), QString("Reseau : %1 Hote : %2").arg(name, host).simplified());
 }
 
 } // namespace
