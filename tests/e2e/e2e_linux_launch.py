@@ -14,8 +14,7 @@ import e2e_support as e2e
 
 BINARY = os.path.abspath(sys.argv[1])
 TITLE_MAIN = "Accueil Kestrova"
-# A name that markup would swallow: the panel shows it as written.
-SECOND = "Atelier <Nord> & Fils"
+SECOND = "Atelier <Nord> & Fils"  # shown as written, not read as markup
 TITLE_PANEL = "Kestrova : " + SECOND
 
 
@@ -152,8 +151,7 @@ def broken_hub_stays_loading(checks, display):
                                  env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         e2e.wait_until(lambda: e2e.port_open(e2e.HOST, 8000), 20)
         session.press_button(window, 0)
-        program = os.path.basename(os.readlink(f"/proc/{other.pid}/exe"))
-        said = f"par le programme « {program} » (processus {other.pid}), qui n'est pas un réseau Kestrova"
+        said = f"par le programme « {os.path.basename(os.readlink(f'/proc/{other.pid}/exe'))} » (processus {other.pid})"
         checks.check(e2e.wait_until(lambda: said in session.text("err.log"), 20), "the holder of the port is named",
                      session.text("err.log")[-300:])
         e2e.end_tree(other)
