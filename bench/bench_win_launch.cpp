@@ -124,7 +124,7 @@ public slots:
 QPushButton* first_network_button(QWidget& window)
 {
     for (QPushButton* button : window.findChildren<QPushButton*>())
-        if (button->property("class") == "net-btn")
+        if (button->property("class").toString() == "net-btn")
             return button;
     return nullptr;
 }

@@ -149,10 +149,33 @@ bool served_from(const Network& network, bool& seen)
     return same_folder(process_folder(owner), folder);
 }
 
+// The holder of the server's port, as the system tells it: its program and
+// process number, and for a hub the folder it serves; nothing the listener
+// says of itself but `holder`, the name a hub answered ("" for none).
 std::string holder_text(const std::string& holder)
 {
-    return holder.empty() ? std::string("un autre programme, qui n'est pas un réseau Kestrova")
-                          : "le serveur du réseau « " + holder + " »";
+    const long pid = can_see_port_owners() ? listening_process(server_host(), 8000) : -1;
+    std::string program = pid > 0 ? program_of(pid) : std::string();
+    program = program.substr(program.find_last_of("/\\") + 1);
+    // A program replaced on disk since it started (an upgrade) is still itself.
+    const std::string replaced = " (deleted)";
+    if (program.size() > replaced.size() && program.compare(program.size() - replaced.size(), replaced.size(), replaced) == 0)
+        program.resize(program.size() - replaced.size());
+    // Names that would drive the keeper's terminal are not repeated.
+    if (has_terminal_controls(program))
+        program.clear();
+    const std::string number = pid > 0 ? "processus " + std::to_string(pid) : std::string();
+    if (holder.empty()) {
+        const std::string who = !program.empty() ? "le programme « " + program + " » (" + number + ")"
+                                : pid > 0        ? "un autre programme (" + number + ")"
+                                                 : "un autre programme";
+        return who + ", qui n'est pas un réseau Kestrova";
+    }
+    std::string seen = program.empty() ? number : "programme « " + program + " », " + number;
+    const std::string folder = process_folder(pid);
+    if (!folder.empty() && !has_terminal_controls(folder))
+        seen += ", dossier « " + folder + " »";
+    return "le serveur du réseau « " + holder + " »" + (seen.empty() ? "" : " (" + seen + ")");
 }
 
 } // namespace

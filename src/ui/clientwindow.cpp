@@ -1,6 +1,5 @@
 #include "clientwindow.h"
 
-#include "example_host.h"
 #ifndef KESTROVA_WINDOWS_BUILD
 #include "address_field.h"
 #include "hub_address.h"
@@ -35,6 +34,26 @@ const char* const connected_animation = "img/fuseum.gif";
 const QSize window_size(600, 400);
 const char* const searching_animation = "wifi.gif";
 const char* const connected_animation = "fuseum.gif";
+#endif
+
+// The host of a hub's address, without its port (and an IPv6 host without
+// its brackets).
+std::string host_of(const std::string& address)
+{
+    const std::string::size_type colon = address.rfind(':');
+    if (colon == std::string::npos || address.find_first_not_of("0123456789", colon + 1) != std::string::npos)
+        return address;
+    const std::string host = address.substr(0, colon);
+    if (host.size() > 1 && host.front() == '[' && host.back() == ']')
+        return host.substr(1, host.size() - 2);
+    return host.find(':') == std::string::npos ? host : address;
+}
+
+#ifndef KESTROVA_WINDOWS_BUILD
+void open_in_browser(const std::string& address)
+{
+    QDesktopServices::openUrl(QUrl(utf8("http://" + address), QUrl::TolerantMode));
+}
 #endif
 
 } // namespace
@@ -123,14 +142,13 @@ void ClientWindow::selecting_networks_mode()
     setAutoFillBackground(true);
     setPalette(palette);
 
+    auto* buttons = new NetworkList(list);
 #ifdef KESTROVA_WINDOWS_BUILD
     // This build has no search: it lists this computer's own networks.
     std::vector<Network*> registry;
     read_hub_networks(&registry);
     for (Network* network : registry) {
-        auto* button = new QPushButton(network_button_text(network->name));
-        button->setProperty("class", "net-btn");
-        list_layout->addWidget(button);
+        buttons->add_button(network->name);
         delete network;
     }
 #else
@@ -138,11 +156,9 @@ void ClientWindow::selecting_networks_mode()
     delete findChild<QSignalMapper*>(QString(), Qt::FindDirectChildrenOnly);
     auto* mapper = new QSignalMapper(this);
     for (std::size_t i = 0; i < networks.size(); ++i) {
-        auto* button = new QPushButton(network_button_text(networks[i]->name));
+        QPushButton* button = buttons->add_button(networks[i]->name);
         connect(button, SIGNAL(clicked()), mapper, SLOT(map()));
         mapper->setMapping(button, static_cast<int>(i));
-        button->setProperty("class", "net-btn");
-        list_layout->addWidget(button);
         // Its context menu forgets it: the list stays what the search shows.
         auto* forget = new QAction("Oublier ce hub", button);
         const std::string address = networks[i]->address;
@@ -163,6 +179,7 @@ void ClientWindow::selecting_networks_mode()
     if (!networks.empty() && !field->has_focus())
         qobject_cast<QWidget*>(mapper->mapping(0))->setFocus();
 #endif
+    list_layout->addWidget(buttons);
 }
 
 void ClientWindow::network_selected_mode()
@@ -195,13 +212,22 @@ void ClientWindow::network_selected_mode()
     buttons_layout->addWidget(back);
     buttons->setLayout(buttons_layout);
     connected_layout->addWidget(buttons);
+#ifndef KESTROVA_WINDOWS_BUILD
+    connect(open_space, &QPushButton::clicked, this, [this] { open_in_browser(opened_address); });
+    connect(back, &QPushButton::clicked, this, [this] {
+        // The press's own event ends before its button goes.
+        QTimer::singleShot(0, this, [this] {
+            this->connected = false;
+            show_list();
+        });
+    });
+#endif
 
-    const std::string details =
-        std::string("<div style='margin-bottom:10px;color:whites;'> <b> Reseau : </b> Les Lumieres "
-                    "de Tavoule </div>")
-        + "<div style='margin-bottom:10px;color:whites;'> <b> Hote : </b> " + example_host_address
-        + " </div>";
-    connected_layout->addWidget(new QLabel(utf8(details)));
+    const QString details = "<div style='margin-bottom:10px;color:whites;'> <b> Reseau : </b> "
+                            + as_text(opened_name) + " </div>"
+                            + "<div style='margin-bottom:10px;color:whites;'> <b> Hote : </b> "
+                            + as_text(host_of(opened_address)) + " </div>";
+    connected_layout->addWidget(new QLabel(details));
 
     setWindowTitle("Interface Client");
 }
@@ -285,8 +311,13 @@ void ClientWindow::show_hubs()
         networks.push_back(new Network(hub.name, std::string(), hub.address));
     }
     // The connected screen has no list to follow.
-    if (connected)
-        return;
+    if (!connected)
+        show_list();
+}
+
+void ClientWindow::show_list()
+{
+    setWindowTitle("Recherche de Reseaux");
     remove_layouts(nullptr);
     if (!networks.empty()) {
         selecting_networks_mode();
@@ -300,7 +331,14 @@ void ClientWindow::show_hubs()
 
 void ClientWindow::go_to_network(std::string address)
 {
-    QDesktopServices::openUrl(QUrl(utf8("http://" + address), QUrl::TolerantMode));
+    open_in_browser(address);
+    opened_address = address;
+    opened_name.clear();
+    for (const Network* network : networks)
+        if (network->address == address) {
+            opened_name = network->name;
+            break;
+        }
     remove_layouts(nullptr);
     connected = true;
     network_selected_mode();

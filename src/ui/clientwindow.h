@@ -33,6 +33,9 @@ public:
 
     // One record per hub found, in the order of `servers`; owned by the window.
     std::vector<Network*> networks;
+    // The hub opened last, as its button named it, and its address ("host:8000").
+    std::string opened_name;
+    std::string opened_address;
 #ifndef KESTROVA_WINDOWS_BUILD
     // The hubs' addresses, each "host:8000".
     std::vector<std::string> servers;
@@ -47,6 +50,8 @@ private:
     void ask_typed(const QString& text);
     void ask_remembered();
     void remember(const std::string& address, const std::string& name);
+    // The list as the search knows it now: the hubs, or the search going on.
+    void show_list();
 
     HubSearch* search = nullptr;
     // Kept across the list's rebuilds, with what the member typed in it.

@@ -1,7 +1,6 @@
 #include "networkselectionwindow.h"
 
 #include "busy_work.h"
-#include "example_host.h"
 #include "hub_utilities.h"
 #include "keeper_tools.h"
 #include "network.h"
@@ -54,6 +53,7 @@ void NetworkSelectionWindow::free_networks()
 void NetworkSelectionWindow::main_mode()
 {
     setStyleSheet(" background: #fff;");
+    setWindowTitle("Accueil Kestrova");
 
     auto* main_layout = new QVBoxLayout();
     auto* row = new QWidget();
@@ -87,14 +87,17 @@ void NetworkSelectionWindow::main_mode()
     read_hub_networks(&networks);
 
     auto* mapper = new QSignalMapper(this);
+    auto* list = new NetworkList(network_box);
+    QPushButton* first = nullptr;
     for (std::size_t i = 0; i < networks.size(); ++i) {
-        auto* button = new QPushButton(network_button_text(networks[i]->name));
+        QPushButton* button = list->add_button(networks[i]->name);
         connect(button, SIGNAL(clicked()), mapper, SLOT(map()));
         mapper->setMapping(button, static_cast<int>(i));
         std::cout << i + 1 << "\n";
-        button->setProperty("class", "net-btn");
-        network_box_layout->addWidget(button);
+        if (!first)
+            first = button;
     }
+    network_box_layout->addWidget(list);
     std::cout.flush();
     connect(mapper, SIGNAL(mapped(int)), this, SLOT(fuck_tho(int)));
     if (!failure_text.isEmpty()) {
@@ -120,8 +123,7 @@ void NetworkSelectionWindow::main_mode()
     // Keyboard focus still starts on the first network, and Tab reaches the
     // label after the last one. Window flags set after construction clear
     // the focus: give it once the event loop runs.
-    if (!networks.empty()) {
-        QWidget* first = network_box_layout->itemAt(2)->widget();
+    if (first) {
         first->setFocus();
         QTimer::singleShot(0, first, [first] { first->setFocus(); });
     }
@@ -137,13 +139,14 @@ void NetworkSelectionWindow::remove_layouts(QWidget*)
     remove_screen(this);
 }
 
-void NetworkSelectionWindow::loading_mode()
+void NetworkSelectionWindow::loading_mode(const char* what)
 {
     auto* animation = new QLabel();
     auto* movie = new QMovie("img/loading.gif", QByteArray(), animation);
     auto* text = new QLabel(
-        "<div style='font-size:25px;text-align:center;'>Mise en place de "
-        "l'environnement...</div> <div> Demarrage du Serveur");
+        QString("<div style='font-size:25px;text-align:center;'>Mise en place de "
+                "l'environnement...</div> <div> ")
+        + what);
 
     animation->setScaledContents(true);
     animation->setFixedSize(300, 200);
@@ -188,7 +191,8 @@ void NetworkSelectionWindow::switch_to_network(Network* network)
             }
             failure_text.clear();
             remove_layouts(nullptr);
-            QDesktopServices::openUrl(QUrl(utf8(server.browser_address()), QUrl::TolerantMode));
+            space_address = QUrl(utf8(server.browser_address()), QUrl::TolerantMode);
+            QDesktopServices::openUrl(space_address);
             network_started_mode(network);
 #ifdef KESTROVA_WINDOWS_BUILD
             std::cout << "sdsds" << std::flush;
@@ -206,8 +210,9 @@ void NetworkSelectionWindow::back_to_main(const std::string& failure, const std:
     main_mode();
 }
 
-void NetworkSelectionWindow::network_started_mode(Network*)
+void NetworkSelectionWindow::network_started_mode(Network* network)
 {
+    const std::string name = network ? network->name : std::string();
     setStyleSheet("");
 
     QPalette palette;
@@ -251,21 +256,24 @@ void NetworkSelectionWindow::network_started_mode(Network*)
     buttons->setLayout(buttons_layout);
     panel_layout->addWidget(buttons);
     connect(stop, &QPushButton::clicked, this, &NetworkSelectionWindow::stop_network);
+    connect(open_space, &QPushButton::clicked, this, [this] { QDesktopServices::openUrl(space_address); });
 
+    // The address members type is the one the server listens on.
     const QString details =
-        QString("<div style='margin-bottom:10px;color:white;'> <b> Reseau : </b> Les Lumieres de "
-                "Tavoule </div>")
+        "<div style='margin-bottom:10px;color:white;'> <b> Reseau : </b> " + as_text(name) + " </div>"
         + "<div style='margin-bottom:10px;color:white;'> <b> Adresse : </b> "
-        + example_host_address + " </div>"
+        + space_address.host().toHtmlEscaped() + " </div>"
         + "<div style='margin-bottom:10px;color:white;'> <b> Port : </b> 8000 </div>";
     panel_layout->addWidget(new QLabel(details));
 
-    setWindowTitle("Kestrova : Les Lumieres de Tavoule");
+    // "[*]" in a title marks where Qt shows an unsaved change; "[*][*]" shows it.
+    setWindowTitle("Kestrova : " + utf8(name).replace("[*]", "[*][*]"));
 }
 
 void NetworkSelectionWindow::new_network_mode()
 {
     setStyleSheet(" background: #fff;");
+    setWindowTitle("Accueil Kestrova");
 
     auto* form_screen = new QVBoxLayout();
     auto* back = new QLabel("<a href='#'>Retour a la Selection</a> ");
@@ -330,7 +338,7 @@ void NetworkSelectionWindow::save_new_network()
         return;
     const NewNetwork network = read_new_network_form(this);
     remove_layouts(nullptr);
-    loading_mode();
+    loading_mode("Creation du Reseau");
     auto refusal = std::make_shared<std::string>();
     BusyWork::run(
         this, [network, refusal] { *refusal = make_new_network(network); },
@@ -357,7 +365,7 @@ void NetworkSelectionWindow::stop_network()
     if (BusyWork::busy(this))
         return;
     remove_layouts(nullptr);
-    loading_mode();
+    loading_mode("Arret du Serveur");
     auto stopped = std::make_shared<bool>(false);
     BusyWork::run(
         this, [this, stopped] { *stopped = server.stop(); },

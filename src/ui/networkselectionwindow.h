@@ -3,6 +3,7 @@
 #include "server_control.h"
 
 #include <QDialog>
+#include <QUrl>
 
 #include <vector>
 
@@ -22,7 +23,8 @@ public:
     void main_mode();
     void clean_screen();
     void remove_layouts(QWidget* w);
-    void loading_mode();
+    // `what` says what the wait is for: a start, a stop, a new network.
+    void loading_mode(const char* what = "Demarrage du Serveur");
     void switch_to_network(Network* network);
     void network_started_mode(Network* network);
     void new_network_mode();
@@ -47,6 +49,9 @@ private:
     // until a launch or stop succeeds.
     QString failure_text;
     QString failure_lines;
+
+    // The running network's address, as the launch opened it in the browser.
+    QUrl space_address;
 
     // What answers on port 8000, and the server this window started: in the
     // Windows build it stops that server when the window goes.

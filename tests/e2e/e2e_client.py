@@ -143,6 +143,14 @@ def named_and_remembered(checks, display, root):
         title = e2e.wait_until(lambda: e2e.xdotool(client.env, "getwindowname", window) == CONNECTED, 10)
         checks.check(title, f"the title becomes {CONNECTED!r}",
                      e2e.xdotool(client.env, "getwindowname", window))
+        # The round trip: the hub again, back to the live list, the other hub.
+        client.press(window, 1)
+        client.press(window, 1)
+        back = e2e.wait_until(lambda: e2e.xdotool(client.env, "getwindowname", window) == SEARCHING, 10)
+        client.press(window, 0)
+        calls = e2e.wait_until(lambda: len(client.browser_calls()) == 3 and client.browser_calls(), 10)
+        checks.check(back and calls == ["http://127.0.0.5:8000"] * 2 + ["http://127.0.0.3:8000"],
+                     "Acceder a mon Espace, Selection des Reseaux, then the first hub", (back, calls))
         code = client.close_with_escape(window)
         checks.check(code == 0, "closing the window ends the program with status 0", code)
     finally:

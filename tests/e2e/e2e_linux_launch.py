@@ -14,7 +14,8 @@ import e2e_support as e2e
 
 BINARY = os.path.abspath(sys.argv[1])
 TITLE_MAIN = "Accueil Kestrova"
-TITLE_PANEL = "Kestrova : Les Lumieres de Tavoule"
+SECOND = "Atelier <Nord> & Fils"  # shown as written, not read as markup
+TITLE_PANEL = "Kestrova : " + SECOND
 
 
 class Session:
@@ -70,7 +71,7 @@ def launch_second_hub(checks, display, pictures):
     root = e2e.new_root("kestrova-e2e-")
     session = None
     try:
-        e2e.stage_workdir(root, [("Premier réseau", "premier"), ("Second", "second")])
+        e2e.stage_workdir(root, [("Premier réseau", "premier"), (SECOND, "second")])
         session = Session(root, display)
         window = e2e.window_id(session.env, TITLE_MAIN)
         checks.check(bool(window), "the administrator window is shown")
@@ -100,11 +101,18 @@ def launch_second_hub(checks, display, pictures):
             e2e.screenshot(session.env, os.path.join(pictures, "running-server-panel.png"))
 
         out = session.text("out.log")
-        checks.check(out.startswith("Premier réseau|premier|\nSecond|second|\n1\n2\n"),
+        checks.check(out.startswith(f"Premier réseau|premier|\n{SECOND}|second|\n1\n2\n"),
                      "the registry lines and the button counters are traced", out)
 
-        # Escape closes the dialog, the last window: the program ends with 0.
+        # Tab reaches "Acceder a mon Espace", then "Arreter le Serveur".
         session.remember()
+        session.press_button(panel, 1)
+        calls = e2e.wait_until(lambda: len(session.browser_calls()) == 2 and session.browser_calls(), 10)
+        checks.check(calls == ["http://127.0.0.2:8000"] * 2, "Acceder a mon Espace opens the hub again", calls)
+        session.press_button(panel, 1)
+        checks.check(bool(e2e.window_id(session.env, f"^{TITLE_MAIN}$", 30)), "after the stop the main title is back")
+
+        # Escape closes the dialog, the last window: the program ends with 0.
         e2e.xdotool(session.env, "windowfocus", "--sync", panel)
         e2e.xdotool(session.env, "key", "Escape")
         try:
@@ -146,6 +154,16 @@ def broken_hub_tells_its_reason(checks, display):
         checks.check(copied.rstrip().endswith(reason), "the window shows the server's last lines, selectable",
                      copied[-300:])
         checks.check(not session.browser_calls(), "the browser is not asked", session.browser_calls())
+
+        # A program that is no hub holds the port: the message names it.
+        other = subprocess.Popen(["python3", "-m", "http.server", "8000", "--bind", e2e.HOST], cwd=root,
+                                 env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        e2e.wait_until(lambda: e2e.port_open(e2e.HOST, 8000), 20)
+        session.press_button(window, 0)
+        said = f"par le programme « {os.path.basename(os.readlink(f'/proc/{other.pid}/exe'))} » (processus {other.pid})"
+        checks.check(e2e.wait_until(lambda: said in session.text("err.log"), 20), "the holder of the port is named",
+                     session.text("err.log")[-300:])
+        e2e.end_tree(other)
     finally:
         ended = session.close() if session else True
         shutil.rmtree(root, ignore_errors=True)

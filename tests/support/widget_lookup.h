@@ -7,6 +7,7 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 #include <QWidget>
 
 namespace kt {
@@ -22,6 +23,14 @@ template <typename T>
 T* item_as(QLayout* layout, int index)
 {
     return qobject_cast<T*>(widget_at(layout, index));
+}
+
+// Rich text's words as the reader sees them, blanks folded.
+inline QString shown_text(const QString& html)
+{
+    QTextDocument document;
+    document.setHtml(html);
+    return document.toPlainText().simplified();
 }
 
 // The network buttons of a window, in the order its screen made them.

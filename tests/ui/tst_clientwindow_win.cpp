@@ -1,5 +1,4 @@
 #include "clientwindow.h"
-#include "example_host.h"
 #include "screen_parts.h"
 #include "test_support.h"
 #include "widget_lookup.h"
@@ -106,12 +105,8 @@ void TestClientWindowWindows::selection_screen_lists_the_registry()
     QVERIFY(list);
     QCOMPARE(item_as<QLabel>(list->layout(), 0)->text(), QString("<div>Selectionner un Reseau </div>"));
     QStringList texts;
-    for (int i = 1; i < list->layout()->count(); ++i) {
-        auto* button = item_as<QPushButton>(list->layout(), i);
-        QVERIFY(button);
-        QCOMPARE(button->property("class").toString(), QString("net-btn"));
+    for (QPushButton* button : kt::network_buttons(window))
         texts << button->text();
-    }
     QCOMPARE(texts, QStringList({"Jumeau", QString::fromUtf8("R\xc3\xa9seau"), "Jumeau"}));
     // The buttons lead nowhere, and the registry's records stay the screen's.
     QVERIFY(window.findChildren<QSignalMapper*>().isEmpty());
@@ -130,11 +125,8 @@ void TestClientWindowWindows::names_with_ampersands_show_as_written()
     remove_screen(&window);
     window.selecting_networks_mode();
 
-    QWidget* list = widget_at(window.layout(), 1);
-    QVERIFY(list);
-    QCOMPARE(list->layout()->count(), 3);
-    QVERIFY(kt::drawn_as_written(item_as<QPushButton>(list->layout(), 1), "R&D"));
-    QVERIFY(kt::drawn_as_written(item_as<QPushButton>(list->layout(), 2), "Atelier & Co"));
+    QVERIFY(kt::drawn_as_written(kt::network_buttons(window).value(0), "R&D"));
+    QVERIFY(kt::drawn_as_written(kt::network_buttons(window).value(1), "Atelier & Co"));
 }
 
 void TestClientWindowWindows::connected_screen()
@@ -153,10 +145,8 @@ void TestClientWindowWindows::connected_screen()
     QCOMPARE(animation->size(), QSize(130, 130));
     QCOMPARE(window.layout()->count(), 4);
     QCOMPARE(item_as<QLabel>(window.layout(), 1)->text(), QString("Vous etes connecte au reseau"));
-    QCOMPARE(item_as<QLabel>(window.layout(), 3)->text(),
-             QString("<div style='margin-bottom:10px;color:whites;'> <b> Reseau : </b> Les Lumieres de "
-                     "Tavoule </div><div style='margin-bottom:10px;color:whites;'> <b> Hote : </b> ")
-                 + example_host_address + " </div>");
+    // This build opens no hub: none is named.
+    QCOMPARE(kt::shown_text(item_as<QLabel>(window.layout(), 3)->text()), QString("Reseau : Hote :"));
 }
 
 QTEST_MAIN(TestClientWindowWindows)

@@ -1,8 +1,8 @@
-#include "example_host.h"
 #include "network.h"
 #include "networkselectionwindow.h"
 #include "press.h"
 #include "recording_browser.h"
+#include "test_paths.h"
 #include "test_support.h"
 #include "widget_lookup.h"
 #include "linux_screens.h"
@@ -43,11 +43,11 @@ private slots:
     void slots_and_test_button();
 
     void pressing_a_button_launches_its_network_and_shows_the_panel();
-    void panel_buttons_do_nothing();
     void real_hub_starts_and_answers();
     void failed_start_is_told_on_the_main_screen();
     void command_failure_keeps_the_window_usable();
     void names_with_ampersands_show_as_written();
+    void ten_networks_all_readable();
 };
 
 void TestNetworkSelectionWindow::main_screen_structure()
@@ -197,7 +197,7 @@ void TestNetworkSelectionWindow::pressing_a_button_launches_its_network_and_show
                    "    def do_GET(self):\n"
                    "        self.send_error(404)\n"
                    "HTTPServer((host, int(port)), Handler).serve_forever()\n");
-    kt::write_file("networks.data", "Un|hubs/un|\nDeux|hubs/deux|\nTrois|hubs/trois|\n");
+    kt::write_file("networks.data", "Un|hubs/un|\nAtelier <Nord> & Fils|hubs/deux|\nTrois|hubs/trois|\n");
 
     Captured captured;
     NetworkSelectionWindow window(nullptr);
@@ -217,25 +217,10 @@ void TestNetworkSelectionWindow::pressing_a_button_launches_its_network_and_show
                  .match(command)
                  .hasMatch(),
              qPrintable(command));
-    check_running_server_panel(window);
+    check_running_server_panel(window, "Atelier <Nord> & Fils");
     QCOMPARE(captured.err.text(), std::string());
 }
 
-void TestNetworkSelectionWindow::panel_buttons_do_nothing()
-{
-    kt::WorkDir dir;
-    Captured captured;
-    NetworkSelectionWindow window(nullptr);
-    Browser browser(&window);
-    window.clean_screen();
-    window.network_started_mode(nullptr);
-    QLayout* panel = window.layout();
-    QWidget* buttons = widget_at(panel, 2);
-    QTest::mouseClick(item_as<QPushButton>(buttons->layout(), 0), Qt::LeftButton);
-    QCOMPARE(window.layout(), panel);
-    QVERIFY(browser.urls.isEmpty());
-    check_running_server_panel(window);
-}
 
 void TestNetworkSelectionWindow::real_hub_starts_and_answers()
 {
@@ -332,6 +317,34 @@ void TestNetworkSelectionWindow::names_with_ampersands_show_as_written()
     QCOMPARE(window.layout(), main_screen);
     QVERIFY(!QFile::exists(dir.file("launched")));
     QVERIFY(browser.urls.isEmpty());
+}
+
+// Under the installed style sheet each button keeps its styled height; the
+// wheel and the focus scroll the list, and a long name is elided.
+void TestNetworkSelectionWindow::ten_networks_all_readable()
+{
+    kt::WorkDir dir;
+    const QString long_name = "Les Lumieres de Tavoule et tous les ateliers de la vallee reunis pour l'hiver";
+    kt::write_file("networks.data", QByteArray("R|r|\n").repeated(9) + long_name.toUtf8() + "|r|\n");
+    QFile style(KESTROVA_SOURCE_DIR "/scripts/style.qss");
+    qApp->setStyleSheet(style.open(QIODevice::ReadOnly) ? style.readAll() : QByteArray());
+    Captured captured;
+    NetworkSelectionWindow window(nullptr);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (QPushButton* button : network_buttons(window))
+        QVERIFY(button->height() >= button->sizeHint().height());
+    auto* list = window.findChild<QScrollArea*>();
+    QPushButton* last = network_buttons(window).value(9);
+    const auto seen = [&] { return list->viewport()->rect().contains(QRect(last->mapTo(list->viewport(), {}), last->size())); };
+    QVERIFY(!seen());
+    QWheelEvent wheel({5, 5}, {}, {}, {0, -120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list->viewport(), &wheel);
+    QVERIFY(list->verticalScrollBar()->value() > 0);
+    last->setFocus();
+    QTRY_VERIFY(seen());
+    QVERIFY(last->text().endsWith(QChar(0x2026)) && kt::shown_text(last->toolTip()) == long_name);
+    qApp->setStyleSheet(QString());
 }
 
 QTEST_MAIN(TestNetworkSelectionWindow)

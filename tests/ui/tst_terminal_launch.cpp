@@ -156,7 +156,7 @@ void TestTerminalLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_o
 
         kt::press(kt::network_buttons(window).value(0));
         QCOMPARE(browser.urls, QStringList {"http://127.0.0.2:8000"});
-        kt::check_running_server_panel(window);
+        kt::check_running_server_panel(window, "Premier");
         QCOMPARE(QString::fromStdString(err.text()), said);
         // Neither press asked the terminal for a server.
         QTest::qWait(500);
@@ -179,7 +179,8 @@ void TestTerminalLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_o
     QCOMPARE(kt::network_buttons(window).size(), 2);
     QVERIFY(browser.urls.isEmpty());
     const QString said = QString::fromStdString(err.text());
-    QVERIFY2(said.contains(QString::fromUtf8("pris par un autre programme, qui n'est pas un réseau Kestrova")),
+    QVERIFY2(said.contains(QString::fromUtf8("pris par le programme « tst_terminal_launch » (processus %1), qui "
+                                             "n'est pas un réseau Kestrova").arg(::getpid())),
              qPrintable(said));
     QTest::qWait(500);
     QCOMPARE(kt::marked_processes(mark), QList<pid_t>());
@@ -209,8 +210,8 @@ void TestTerminalLaunch::a_hub_answering_another_name_after_the_start_fails()
     QCOMPARE(kt::failure_shown(window) + "\n", QString::fromStdString(err.text()));
     QVERIFY(browser.urls.isEmpty());
     const QString said = QString::fromStdString(err.text());
-    QVERIFY2(said.contains(QString::fromUtf8("pris par le serveur du réseau « intrus », et non par celui de « Second » "
-                                             ": le démarrage a échoué")),
+    QVERIFY2(said.contains(QString::fromUtf8("pris par le serveur du réseau « intrus » (programme « python3"))
+                 && said.contains(QString::fromUtf8("), et non par celui de « Second » : le démarrage a échoué")),
              qPrintable(said));
 }
 
@@ -229,9 +230,11 @@ void TestTerminalLaunch::a_copy_of_a_running_project_is_not_already_running()
     kt::Browser browser(&window);
     kt::press(kt::network_buttons(window).value(1));
     QVERIFY(browser.urls.isEmpty());
-    QVERIFY(kt::failure_shown(window).startsWith(QString::fromUtf8("Le port 8000 est déjà pris par le serveur du réseau « quartier » : « Copie »")));
+    // The folder tells which copy runs.
+    QVERIFY(kt::failure_shown(window).contains(QString::fromUtf8("« quartier » (programme « python3"))
+            && kt::failure_shown(window).contains(QString::fromUtf8("dossier « %1 ») : « Copie »").arg(QDir("quartier").canonicalPath())));
     kt::press(kt::network_buttons(window).value(0));
-    kt::check_running_server_panel(window);
+    kt::check_running_server_panel(window, "Quartier");
     // Its server shares this suite's process group: the stop signals it alone.
     kt::press(window.findChildren<QPushButton*>().value(1));
     QCOMPARE(kt::failure_shown(window), QString());

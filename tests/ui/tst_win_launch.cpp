@@ -35,9 +35,9 @@ QPushButton* stop_button(QWidget& window)
 }
 
 
-void check_panel(NetworkSelectionWindow& window)
+void check_panel(NetworkSelectionWindow& window, const QString& name = "Lumieres")
 {
-    QCOMPARE(window.windowTitle(), QString("Kestrova : Les Lumieres de Tavoule"));
+    QCOMPARE(window.windowTitle(), "Kestrova : " + name);
     QCOMPARE(window.palette().brush(QPalette::Window).gradient()->stops().value(0).second, QColor("#3399ff"));
     QLayout* panel = window.layout();
     QVERIFY(panel);
@@ -47,6 +47,7 @@ void check_panel(NetworkSelectionWindow& window)
     QCOMPARE(animation->movie()->fileName(), QString("img/fuseum.gif"));
     QCOMPARE(item_as<QLabel>(panel, 1)->text(), QString("Votre Serveur est Pret"));
     QCOMPARE(stop_button(window)->text(), QString("Arreter le Serveur"));
+    QCOMPARE(kt::shown_text(item_as<QLabel>(panel, 3)->text()), "Reseau : " + name + " Adresse : 127.0.0.1 Port : 8000");
 }
 
 QList<pid_t> server_processes()
@@ -169,7 +170,7 @@ void TestWinLaunch::launch_shows_the_panel_and_stop_returns_to_the_registry()
 
     QCOMPARE(network_button_texts(window), QStringList({"Autre", "Lumieres", "Troisieme"}));
     QCOMPARE(window.networks.size(), std::size_t(3));
-    QCOMPARE(window.windowTitle(), QString("Kestrova : Les Lumieres de Tavoule"));
+    QCOMPARE(window.windowTitle(), QString("Accueil Kestrova"));
     QCOMPARE(browser.urls.size(), 1);
     QCOMPARE(QString::fromStdString(err.text()), QString());
 }
@@ -276,7 +277,7 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
 
             kt::press(kt::network_buttons(window).value(0));
             QCOMPARE(browser.urls, QStringList {"http://127.0.0.1:8000"});
-            check_panel(window);
+            check_panel(window, "Premier");
             QCOMPARE(QString::fromStdString(err.text()), said);
         }
         // Neither press started a server, and closing the window stopped none.
@@ -297,7 +298,8 @@ void TestWinLaunch::a_port_held_by_another_starts_nothing_and_its_own_hub_opens(
     kt::press(kt::network_buttons(window).value(1));
     QCOMPARE(network_button_texts(window), QStringList({"Premier", "Second"}));
     QVERIFY2(QString::fromStdString(err.text())
-                 .contains(QString::fromUtf8("pris par un autre programme, qui n'est pas un réseau Kestrova")),
+                 .contains(QString::fromUtf8("pris par le programme « tst_win_launch_a » (processus %1), qui n'est "
+                                             "pas un réseau Kestrova").arg(::getpid())),
              err.text().c_str());
     QVERIFY(kw::recorded_runs(dir->file("record")).isEmpty());
 }
@@ -319,7 +321,7 @@ void TestWinLaunch::a_stop_whose_server_keeps_the_port_says_so()
     NetworkSelectionWindow window(nullptr);
     kt::Browser browser(&window);
     kt::press(kt::network_buttons(window).value(0));
-    check_panel(window);
+    check_panel(window, "Tenace");
     QCOMPARE(QString::fromStdString(err.text()), QString());
     kt::press(stop_button(window));
 

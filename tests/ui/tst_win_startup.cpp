@@ -3,6 +3,7 @@
 #include "recording_browser.h"
 #include "test_support.h"
 #include "whole_program.h"
+#include "widget_lookup.h"
 #include "busy_work.h"
 #include "../core/tst_win_support.h"
 
@@ -61,14 +62,12 @@ void on_shown(QWidget& window)
     seen.window_icon = colour_of(window.windowIcon());
     seen.flags = window.windowFlags();
     if (press_first_network) {
-        QWidget* row = window.layout()->itemAt(0)->widget();
-        QWidget* box = row->layout()->itemAt(1)->widget()->layout()->itemAt(1)->widget();
-        auto* button = qobject_cast<QPushButton*>(box->layout()->itemAt(2)->widget());
+        QPushButton* button = kt::network_buttons(window).value(0);
         kt::Browser browser;
         if (button)
             button->click();
         (void)QTest::qWaitFor([&window] { return !BusyWork::busy(&window); }, 60000);
-        seen.panel = window.windowTitle() == "Kestrova : Les Lumieres de Tavoule";
+        seen.panel = window.windowTitle() == "Kestrova : Lumieres";
         seen.urls = browser.urls;
     }
     if (ending_signal)
