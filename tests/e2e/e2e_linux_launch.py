@@ -154,6 +154,7 @@ def broken_hub_tells_its_reason(checks, display):
         checks.check(copied.rstrip().endswith(reason), "the window shows the server's last lines, selectable",
                      copied[-300:])
         checks.check(not session.browser_calls(), "the browser is not asked", session.browser_calls())
+        e2e.xdotool(session.env, "key", "shift+Tab")
 
         # A program that is no hub holds the port: the message names it.
         other = subprocess.Popen(["python3", "-m", "http.server", "8000", "--bind", e2e.HOST], cwd=root,

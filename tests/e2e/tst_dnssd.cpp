@@ -67,7 +67,7 @@ void TestDnssd::announced_hub_comes_and_goes()
     // Stopped as a closed terminal stops it: the whole group at once.
     kt::stop_process_group(group);
     QTRY_COMPARE_WITH_TIMEOUT(hub_buttons(window), QStringList(), 5000);
-    QCOMPARE(window.layout()->count(), 3);
+    QCOMPARE(window.layout()->count(), 4);
     QCOMPARE(window.styleSheet(), QString(" background: #fff;"));
     QVERIFY(window.networks.empty());
 
