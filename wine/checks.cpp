@@ -531,12 +531,16 @@ MIB_TCPROW_OWNER_PID listener_row(const char* address, int port, DWORD pid)
     return {MIB_TCP_STATE_LISTEN, inet_addr(address), htons(static_cast<u_short>(port)), 0, 0, pid};
 }
 
-// What the core reads from a table of one recorded row: the owner it names
+// What the core reads from a table of recorded rows: the owner it names
 // (0 for none, -1 for no listener), and whether it runs in the original.
-std::string reading_of(const MIB_TCPROW_OWNER_PID& row)
+std::string reading_of(std::initializer_list<MIB_TCPROW_OWNER_PID> rows)
 {
-    const MIB_TCPTABLE_OWNER_PID table {1, {row}};
-    const long owner = listener_in_table(table, "127.0.0.1", 8000);
+    // The system's own table: a count, then its rows one after the other.
+    std::vector<MIB_TCPROW_OWNER_PID> buffer(rows.size() + 1);
+    auto* table = reinterpret_cast<MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+    table->dwNumEntries = static_cast<DWORD>(rows.size());
+    std::copy(rows.begin(), rows.end(), table->table);
+    const long owner = listener_in_table(*table, "127.0.0.1", 8000);
     return std::to_string(owner) + (same_folder(process_folder(owner), resolved_folder(original)) ? " here" : " elsewhere");
 }
 
@@ -599,6 +603,7 @@ void owner_read_by_pid(Verdict& verdict)
     verdict.expect(same_folder(seen, upper), "[" + upper + "] is not the child's folder [" + seen + "] regardless of case");
     for (const std::string& path : {original, slashes, upper, "\\\\?\\" + folder.u8string() + "\\", utf8_text(short_name)})
         verdict.expect(same_folder(resolved_folder(path), seen), "[" + path + "] is not the child's folder [" + seen + "]");
+    verdict.expect(same_folder(seen + "\\", seen), "a trailing separator makes another folder");
     verdict.expect(same_folder(resolved_folder(utf8_text(deep.back())), utf8_text(deep.back())),
                    "a folder past 260 characters is not found");
     // The C++ library cannot remove what lies past 260 characters.
@@ -611,12 +616,14 @@ void owner_read_by_pid(Verdict& verdict)
     // name the child, whose folder is then read, or the sealed one, whose is not.
     const std::string child_id = std::to_string(pid);
     const std::string sealed_id = std::to_string(GetProcessId(sealed));
-    verdict.expect_equal(reading_of(listener_row("127.0.0.1", 8000, 0)), "0 elsewhere", "Wine 8.0's row");
-    verdict.expect_equal(reading_of(listener_row("127.0.0.1", 8000, pid)), child_id + " here", "a Windows row");
-    verdict.expect_equal(reading_of(listener_row("0.0.0.0", 8000, pid)), child_id + " here", "bound to every address");
-    verdict.expect_equal(reading_of(listener_row("127.0.0.1", 8001, pid)), "-1 elsewhere", "another port");
-    verdict.expect_equal(reading_of(listener_row("127.0.0.1", 8000, GetProcessId(sealed))), sealed_id + " elsewhere",
+    verdict.expect_equal(reading_of({listener_row("127.0.0.1", 8000, 0)}), "0 elsewhere", "Wine 8.0's row");
+    verdict.expect_equal(reading_of({listener_row("127.0.0.1", 8000, pid)}), child_id + " here", "a Windows row");
+    verdict.expect_equal(reading_of({listener_row("0.0.0.0", 8000, pid)}), child_id + " here", "bound to every address");
+    verdict.expect_equal(reading_of({listener_row("127.0.0.1", 8001, pid)}), "-1 elsewhere", "another port");
+    verdict.expect_equal(reading_of({listener_row("127.0.0.1", 8000, GetProcessId(sealed))}), sealed_id + " elsewhere",
                          "a process whose folder cannot be read");
+    verdict.expect_equal(reading_of({listener_row("0.0.0.0", 8000, 0), listener_row("127.0.0.1", 8000, pid)}),
+                         child_id + " here", "an unnamed row before the child's");
 
     // Neither started here nor named by the table: never "already running".
     ServerControl control;

@@ -315,6 +315,8 @@ void TestServerControl::who_answers_data()
                                        << false;
     QTest::newRow("C1 controls") << QByteArray("HTTP/1.1 200 OK\r\n\r\nevil\xc2\x9b" "2J") << "" << false;
     QTest::newRow("its registry name") << QByteArray("HTTP/1.1 200 OK\r\n\r\nR\xc3\xa9seau  Hub") << "Réseau Hub" << true;
+    QTest::newRow("the longest name") << "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(255, 'n') << QString(255, 'n') << false;
+    QTest::newRow("a byte longer") << "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(256, 'n') << "" << false;
     QTest::newRow("not HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << "" << false;
     QTest::newRow("nothing") << QByteArray() << "" << false;
 }
