@@ -272,6 +272,10 @@ void TestClientWindow::hubs_are_listed_and_open_their_own_address()
         QCOMPARE(browser.titles, QStringList {"Recherche de Reseaux"});
         QCOMPARE(browser.screens, QList<QLayout*> {selection});
         check_connected_screen(window, "Jumeau", "127.0.0.6");
+        // Opened from the list, it is remembered for the member's next start.
+        QString told;
+        const std::vector<RememberedHub> remembered = remembered_hubs(&told);
+        QVERIFY(remembered.size() == 1 && remembered[0].host == "127.0.0.6" && remembered[0].name == "Jumeau");
 
         window.remove_layouts(nullptr);
         QVERIFY(!window.layout());
