@@ -455,6 +455,7 @@ void TestWinCmd::other_forms_are_refused_and_nothing_runs_data()
     QTest::newRow("single ampersand") << "cp marker ran & cd x";
     QTest::newRow("or") << "cd nowhere || cp marker ran";
     QTest::newRow("redirection") << "cp marker ran > out";
+    QTest::newRow("the server's redirection after another program") << "cp marker ran > out 2>&1";
     QTest::newRow("input redirection") << "cp marker ran < marker";
     QTest::newRow("variable") << "cp marker %TEMP%";
     QTest::newRow("block") << "(cp marker ran)";
